@@ -1,0 +1,13 @@
+// Definitions of the job-wide globals of rastertoVarnel.
+#include "common.h"
+
+int g_page = 0;
+volatile sig_atomic_t Canceled = 0;
+volatile sig_atomic_t g_ismiddlepage = 1;
+int gSendDataToDevice = 1;
+int gCollateFile = 0;
+int gManualDuplexOddFile = 0;
+int gManualDuplexEvenFile = 0;
+std::vector<long> gCacheSize;
+char gPPDFile[1024] = {0};
+char prntLastError[1024] = {0};

@@ -1,0 +1,3 @@
+#include "rastertoVarnel.h"
+
+int main(int argc, char* argv[]) { return rastertoVarnel_main(argc, argv); }

@@ -1,0 +1,126 @@
+// The output sink: every byte for the printer passes through SendDataToFile.
+#include "common.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+// Blocks the keep-alive timer signal for the lifetime of the guard, so that the filler bytes of
+// the SIGALRM handler can never fall between the bytes of one block.
+class KeepAliveBlock {
+ public:
+  KeepAliveBlock() {
+    sigset_t alarm;
+    sigemptyset(&alarm);
+    sigaddset(&alarm, SIGALRM);
+    sigprocmask(SIG_BLOCK, &alarm, &saved_);
+  }
+  ~KeepAliveBlock() { sigprocmask(SIG_SETMASK, &saved_, nullptr); }
+  KeepAliveBlock(const KeepAliveBlock&) = delete;
+  KeepAliveBlock& operator=(const KeepAliveBlock&) = delete;
+
+ private:
+  sigset_t saved_;
+};
+
+// write(2) until every byte is written or the descriptor fails; returns the bytes written.
+long WriteAll(int fd, const unsigned char* data, size_t count) {
+  size_t done = 0;
+  while (done < count) {
+    ssize_t n = write(fd, data + done, count - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    if (n == 0) break;
+    done += static_cast<size_t>(n);
+  }
+  return static_cast<long>(done);
+}
+
+void RecordEvenPageBytes(int count) {
+  if (g_page < 2) return;  // no even page is current: nothing to describe
+  size_t index = static_cast<size_t>(g_page / 2 - 1);
+  if (gCacheSize.size() <= index) gCacheSize.resize(index + 1, 0);
+  gCacheSize[index] += count;
+}
+
+}  // namespace
+
+int SendDataToFile(void* pData, int count, int bCache) {
+  KeepAliveBlock block;
+  fflush(stdout);
+  g_ismiddlepage = 1;
+
+  if (pData == nullptr) {
+    SetLastError("SendDataToFile() :: NULL == pData");
+    return 0;
+  }
+  const unsigned char* data = static_cast<const unsigned char*>(pData);
+  size_t size = count > 0 ? static_cast<size_t>(count) : 0;
+  long result = 0;
+
+  if (gSendDataToDevice == 1) {
+    result = size > 0 ? static_cast<long>(fwrite(data, size, 1, stdout)) : 0;
+  }
+  if (gCollateFile != 0 && bCache == 1) {
+    result = WriteAll(gCollateFile, data, size);
+  }
+  if (gManualDuplexOddFile != 0 && g_page % 2 == 1 && bCache == 1) {
+    result = WriteAll(gManualDuplexOddFile, data, size);
+  }
+  if (gManualDuplexEvenFile != 0 && g_page % 2 == 0 && bCache == 1) {
+    result = WriteAll(gManualDuplexEvenFile, data, size);
+    RecordEvenPageBytes(count);
+  }
+
+  fflush(stdout);
+  g_ismiddlepage = 1;
+  return result != 0 ? 1 : 0;
+}
+
+int Insert00() {
+  unsigned char filler[2] = {0x00, 0x00};
+  if (SendDataToFile(filler, sizeof filler, 1)) return 1;
+  PrependLastError("Insert00() :: Send 00 00 to file Fail0 ==  \n");
+  return 0;
+}
+
+unsigned char CalcChecksum(unsigned char* pSrc, int len) {
+  if (pSrc == nullptr || len <= 0) return 0;
+  unsigned int sum = 0;
+  for (int i = 0; i < len; ++i) sum += pSrc[i];
+  return static_cast<unsigned char>(0x100 - (sum & 0xFF));
+}
+
+void SwapUINT(unsigned int* a, unsigned int* b) {
+  unsigned int t = *a;
+  *a = *b;
+  *b = t;
+}
+
+void SwapUSHORT(unsigned short* a, unsigned short* b) {
+  unsigned short t = *a;
+  *a = *b;
+  *b = t;
+}
+
+void PrependLastError(const char* message) {
+  if (message == nullptr) return;
+  std::string chain(message);
+  chain += prntLastError;
+  size_t keep = chain.size() < sizeof prntLastError - 1 ? chain.size() : sizeof prntLastError - 1;
+  memcpy(prntLastError, chain.data(), keep);
+  prntLastError[keep] = '\0';
+}
+
+void SetLastError(const char* message) {
+  prntLastError[0] = '\0';
+  PrependLastError(message);
+}

@@ -1,0 +1,102 @@
+// Parameter records and operations of the host-based printer back end (C, Z and M platforms).
+#pragma once
+
+#include <cstdint>
+
+enum { PLATFORM_UNKNOWN = 0, PLATFORM_C = 1, PLATFORM_Z = 2, PLATFORM_M = 3 };
+
+typedef struct _GDI_START_DOC_PARAM {
+  int jobID;
+  unsigned char jobName[32];
+  int watermarkEnable;
+  unsigned char DuplexMode;
+  unsigned char FineMode;
+  unsigned char saveMode;
+  int bookletEnable;
+  int posterEnable;
+  int nupEnable;
+  int overlapEnable;
+  int tonerSaveEnable;
+  unsigned char densityLevel;
+} GDI_START_DOC_PARAM, *PGDI_START_DOC_PARAM;
+
+typedef struct _GDI_START_PAGE_PARAM {
+  unsigned short paperSize;
+  unsigned short mediaType;
+  unsigned short resolutionX;
+  unsigned short resolutionY;
+  unsigned short tray;
+  unsigned short colorMode;
+  unsigned short feedEdge;
+  unsigned short marginUnit;
+  unsigned short copies;
+  unsigned short marginX;
+  unsigned short marginY;
+  unsigned short pageNum;
+  unsigned short userPhyPgW;
+  unsigned short userPhyPgH;
+  unsigned short userPrntAreaW;
+  unsigned short userPrntAreaH;
+  unsigned int iIs2bit;
+  unsigned char densityLevel;
+} GDI_START_PAGE_PARAM, *PGDI_START_PAGE_PARAM;
+
+typedef struct _GDI_SEND_PAGE_PARAM {
+  unsigned char colorPlane;
+  unsigned char colorDepth;
+  unsigned char dataPacking;
+  unsigned char compression;
+  unsigned short whlImgW;
+  unsigned short whlImgH;
+  unsigned short rasImgW;
+  unsigned long rasImgH;
+  int cmpImgBytes;
+  char* sendImgBuf;
+} GDI_SEND_PAGE_PARAM, *PGDI_SEND_PAGE_PARAM;
+
+typedef struct _GDI_END_PAGE_PARAM {
+  int page;
+  int bMachDup;
+  int resolutionE;
+  int paperWidthE;
+  int densityE;
+  int dotCnt;
+} GDI_END_PAGE_PARAM, *PGDI_END_PAGE_PARAM;
+
+typedef struct _GDI_END_DOC_PARAM {
+  int page;
+  int bMachDup;
+} GDI_END_DOC_PARAM, *PGDI_END_DOC_PARAM;
+
+typedef struct _JBIG_BIH {
+  unsigned char ParamDl;
+  unsigned char ParamD;
+  unsigned char ParamP;
+  unsigned char ParamReserved;
+  unsigned long ParamImgWidth;
+  unsigned long ParamImgHeight;
+  unsigned long ParamL0;
+  unsigned char ParamMx;
+  unsigned char ParamMy;
+  unsigned char ParamOrder;
+  unsigned char ParamOption;
+} JBIG_BIH;
+
+// Page accumulators: the image checksum of the last compressed band and the page's black dots.
+extern unsigned long gImageChecksum;
+extern unsigned long gImageCoverage;
+
+// Document and page sequence. Each returns 1 when every record was sent, 0 on failure (the reason
+// is then in front of prntLastError) or for a platform other than 1, 2, 3.
+int Prnt_StartDoc(PGDI_START_DOC_PARAM pStartDocParam, int platform);
+int Prnt_StartPage(PGDI_START_PAGE_PARAM pStartPageParam, int platform);
+int Prnt_SendPage(PGDI_SEND_PAGE_PARAM pSendPageParam, int platform);
+int Prnt_EndPage(PGDI_END_PAGE_PARAM pEndPageParam, int platform);
+int SendManualDuplexCmd(int platform);
+int Prnt_EndDoc(PGDI_END_DOC_PARAM pEndDocParam, int platform);
+int SendMachineDuplexCmd(int pageNum, int bEndDoc);
+
+// Ordered dithering of an 8-bit grey page (255 = white) into a 1-bit (or M 2-bit) bitmap.
+int HalftoneDither(unsigned char* pSrcImgData, unsigned int srcImgWbytes, unsigned int srcImgHpixels,
+                   unsigned char* pTarImgData, unsigned int realImgWByte, int bNegative, int b1200dpi,
+                   int platform);

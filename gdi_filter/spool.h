@@ -1,0 +1,34 @@
+// Collated copies and manual duplex: page records are spooled while pages are produced and
+// replayed at the end of the job.
+#pragma once
+
+#include <cups/raster.h>
+
+#include "prnt.h"
+
+// The job values that the spooling steps read; the page loop owns and fills it.
+typedef struct _SPOOL_JOB {
+  unsigned int iCopies;         // the first page's NumCopies
+  int collate;                  // COLLATE
+  int manualDuplex;             // MANUALDUPLEX
+  int autoDuplex;               // AUTODUPLEX
+  int reverse;                  // REVERSE
+  int platform;
+  const char* duplexMsg;        // the PPD's "MDuplex" text shown before the back sides
+  cups_page_header2_t lastHeader;             // header of the last page (for blank pages)
+  PGDI_START_PAGE_PARAM startPageParam;       // start-of-page record of the last page
+  char collateTmpFile[255];
+  char manualOddTmpFile[255];
+  char manualEvenTmpFile[255];
+} SPOOL_JOB, *PSPOOL_JOB;
+
+// First page, right after the document start: creates the spool files the job needs.
+// Returns 0 when a file cannot be created (the job must then end with status 1).
+int SpoolSetUp(PSPOOL_JOB job, const cups_page_header2_t* header);
+// Every page, before its start-of-page record: chooses where the page's records go.
+void SpoolRoutePage(PSPOOL_JOB job);
+// After the last page, before the document end: blank back side, collate and duplex replays.
+// Returns 0 when standard output failed for good (the job must then end with a non-zero status).
+int SpoolEndOfJob(PSPOOL_JOB job);
+// Clean-up: closes and removes every spool file of the job that is still there.
+void SpoolRemove(PSPOOL_JOB job);

@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds the driver with AddressSanitizer and UndefinedBehaviorSanitizer,
+# and runs the whole test suite.
+set -euo pipefail
+top="$(cd "$(dirname "$0")/.." && pwd)"
+cd "$top"
+bash scripts/install-deps.sh
+build="${VARNEL_TEST_BUILD:-build-test}"
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug -DVARNEL_SANITIZE=ON -DVARNEL_BUILD_BENCHMARKS=OFF >/dev/null
+cmake --build "$build" -j"$(nproc)"
+export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}"
+export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
+ctest --test-dir "$build" --output-on-failure -j"$(nproc)" "$@"

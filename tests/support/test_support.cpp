@@ -1,0 +1,285 @@
+#include "test_support.h"
+
+#include <cups/sidechannel.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+extern char** environ;
+
+namespace varnel_test {
+
+std::string BuildPath(const std::string& relative) { return std::string(VARNEL_BUILD_DIR) + "/" + relative; }
+std::string SourcePath(const std::string& relative) { return std::string(VARNEL_SOURCE_DIR) + "/" + relative; }
+
+TempDir::TempDir() {
+  const char* base = getenv("TMPDIR");
+  std::string pattern = std::string(base && *base ? base : "/tmp") + "/varnel-test-XXXXXX";
+  std::vector<char> buffer(pattern.begin(), pattern.end());
+  buffer.push_back('\0');
+  if (mkdtemp(buffer.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = buffer.data();
+  chmod(path_.c_str(), 0755);
+}
+
+TempDir::~TempDir() {
+  std::string command = "rm -rf '" + path_ + "'";
+  if (system(command.c_str()) != 0) fprintf(stderr, "could not remove %s\n", path_.c_str());
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void WriteFile(const std::string& path, const std::string& data) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(data.data(), static_cast<std::streamsize>(data.size()));
+}
+
+std::vector<std::string> ListFiles(const std::string& folder) {
+  std::vector<std::string> names;
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr) return names;
+  while (dirent* entry = readdir(dir)) {
+    std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    struct stat st;
+    if (stat((folder + "/" + name).c_str(), &st) == 0 && S_ISREG(st.st_mode)) names.push_back(name);
+  }
+  closedir(dir);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+namespace {
+
+// Backend side of the side channel: runs in its own process with the socket on descriptor 4,
+// answers every request until the filter closes its end.
+[[noreturn]] void ServeSideChannel(int socket_fd, const std::string& device_id) {
+  if (socket_fd != CUPS_SC_FD) {
+    dup2(socket_fd, CUPS_SC_FD);
+    close(socket_fd);
+  }
+  for (;;) {
+    cups_sc_command_t command;
+    cups_sc_status_t status;
+    char data[2048];
+    int length = sizeof data;
+    if (cupsSideChannelRead(&command, &status, data, &length, 30.0) != 0) _exit(0);
+    if (command == CUPS_SC_CMD_GET_DEVICE_ID) {
+      cupsSideChannelWrite(command, CUPS_SC_STATUS_OK, device_id.data(), static_cast<int>(device_id.size()), 1.0);
+    } else {
+      cupsSideChannelWrite(command, CUPS_SC_STATUS_NOT_IMPLEMENTED, nullptr, 0, 1.0);
+    }
+  }
+}
+
+std::vector<std::string> BuildEnvironment(const RunOptions& options) {
+  std::vector<std::string> env;
+  auto overridden = [&](const std::string& entry) {
+    std::string name = entry.substr(0, entry.find('='));
+    for (const auto& unset : options.unset_env)
+      if (unset == name) return true;
+    for (const auto& added : options.env)
+      if (added.substr(0, added.find('=')) == name) return true;
+    return false;
+  };
+  for (char** e = environ; *e != nullptr; ++e)
+    if (!overridden(*e)) env.push_back(*e);
+  for (const auto& added : options.env) env.push_back(added);
+  return env;
+}
+
+std::vector<char*> CStrings(std::vector<std::string>& strings) {
+  std::vector<char*> pointers;
+  for (auto& s : strings) pointers.push_back(&s[0]);
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+}  // namespace
+
+ProcessResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                         const RunOptions& options) {
+  ProcessResult result;
+  int in_pipe[2], out_pipe[2], err_pipe[2];
+  if (pipe(in_pipe) || pipe(out_pipe) || pipe(err_pipe)) throw std::runtime_error("pipe failed");
+
+  int channel[2] = {-1, -1};
+  pid_t backend = -1;
+  if (options.device_id) {
+    if (socketpair(AF_LOCAL, SOCK_STREAM, 0, channel) != 0) throw std::runtime_error("socketpair failed");
+    backend = fork();
+    if (backend == 0) {
+      close(channel[0]);
+      ServeSideChannel(channel[1], *options.device_id);
+    }
+    close(channel[1]);
+  }
+
+  std::vector<std::string> argv_strings;
+  argv_strings.push_back(options.argv0.empty() ? program : options.argv0);
+  argv_strings.insert(argv_strings.end(), args.begin(), args.end());
+  std::vector<std::string> env_strings = BuildEnvironment(options);
+  std::vector<char*> argv = CStrings(argv_strings);
+  std::vector<char*> envp = CStrings(env_strings);
+
+  pid_t child = fork();
+  if (child == 0) {
+    dup2(in_pipe[0], 0);
+    dup2(out_pipe[1], 1);
+    dup2(err_pipe[1], 2);
+    if (channel[0] >= 0) {
+      dup2(channel[0], CUPS_SC_FD);
+    } else {
+      close(CUPS_SC_FD);
+    }
+    for (int fd = 3; fd < 1024; ++fd)
+      if (fd != CUPS_SC_FD || channel[0] < 0) close(fd);
+    if (channel[0] >= 0 && channel[0] != CUPS_SC_FD) close(channel[0]);
+    signal(SIGPIPE, SIG_DFL);
+    execve(program.c_str(), argv.data(), envp.data());
+    fprintf(stderr, "execve %s: %s\n", program.c_str(), strerror(errno));
+    _exit(127);
+  }
+  close(in_pipe[0]);
+  close(out_pipe[1]);
+  close(err_pipe[1]);
+  if (channel[0] >= 0) close(channel[0]);
+
+  signal(SIGPIPE, SIG_IGN);
+  size_t written = 0;
+  int in_fd = in_pipe[1];
+  if (options.stdin_data.empty()) {
+    close(in_fd);
+    in_fd = -1;
+  } else {
+    fcntl(in_fd, F_SETFL, O_NONBLOCK);
+  }
+
+  auto start = std::chrono::steady_clock::now();
+  bool out_open = true, err_open = true;
+  std::chrono::steady_clock::time_point signal_at{};
+  bool signal_due = false;
+  while (out_open || err_open) {
+    std::vector<pollfd> fds;
+    if (out_open) fds.push_back({out_pipe[0], POLLIN, 0});
+    if (err_open) fds.push_back({err_pipe[0], POLLIN, 0});
+    if (in_fd >= 0) fds.push_back({in_fd, POLLOUT, 0});
+    poll(fds.data(), fds.size(), 20);
+    for (auto& p : fds) {
+      if (p.fd == in_fd && (p.revents & (POLLOUT | POLLERR | POLLHUP))) {
+        ssize_t n = write(in_fd, options.stdin_data.data() + written, options.stdin_data.size() - written);
+        if (n > 0) written += static_cast<size_t>(n);
+        if (n < 0 && errno != EAGAIN) written = options.stdin_data.size();
+        if (written >= options.stdin_data.size()) {
+          close(in_fd);
+          in_fd = -1;
+        }
+      } else if (p.revents & (POLLIN | POLLHUP | POLLERR)) {
+        char buffer[65536];
+        ssize_t n = read(p.fd, buffer, sizeof buffer);
+        bool is_out = p.fd == out_pipe[0];
+        if (n <= 0) {
+          (is_out ? out_open : err_open) = false;
+        } else {
+          (is_out ? result.out : result.err).append(buffer, static_cast<size_t>(n));
+        }
+      }
+    }
+    auto now = std::chrono::steady_clock::now();
+    if (!options.signal_when_stderr_has.empty() && !result.signal_sent && !signal_due &&
+        result.err.find(options.signal_when_stderr_has) != std::string::npos) {
+      signal_due = true;
+      signal_at = now + std::chrono::milliseconds(options.signal_delay_ms);
+    }
+    if (signal_due && !result.signal_sent && now >= signal_at) {
+      kill(child, options.signal_number);
+      result.signal_sent = true;
+    }
+    if (now - start > std::chrono::milliseconds(options.timeout_ms) && !result.timed_out) {
+      result.timed_out = true;
+      kill(child, SIGKILL);
+    }
+  }
+  if (in_fd >= 0) close(in_fd);
+  close(out_pipe[0]);
+  close(err_pipe[0]);
+
+  int status = 0;
+  waitpid(child, &status, 0);
+  if (WIFEXITED(status)) {
+    result.exit_status = WEXITSTATUS(status);
+  } else if (WIFSIGNALED(status)) {
+    result.term_signal = WTERMSIG(status);
+  }
+  if (backend > 0) {
+    kill(backend, SIGTERM);
+    waitpid(backend, nullptr, 0);
+  }
+  return result;
+}
+
+cups_page_header2_t GreyHeader(unsigned page_w_pt, unsigned page_h_pt, unsigned dpi, unsigned width_px,
+                               unsigned height_px) {
+  cups_page_header2_t header;
+  memset(&header, 0, sizeof header);
+  strcpy(header.MediaClass, "PwgRaster");
+  header.HWResolution[0] = header.HWResolution[1] = dpi;
+  header.PageSize[0] = page_w_pt;
+  header.PageSize[1] = page_h_pt;
+  header.ImagingBoundingBox[2] = page_w_pt;
+  header.ImagingBoundingBox[3] = page_h_pt;
+  header.NumCopies = 1;
+  header.cupsWidth = width_px ? width_px : page_w_pt * dpi / 72;
+  header.cupsHeight = height_px ? height_px : page_h_pt * dpi / 72;
+  header.cupsBitsPerColor = 8;
+  header.cupsBitsPerPixel = 8;
+  header.cupsBytesPerLine = header.cupsWidth;
+  header.cupsColorOrder = CUPS_ORDER_CHUNKED;
+  header.cupsColorSpace = CUPS_CSPACE_W;
+  header.cupsNumColors = 1;
+  return header;
+}
+
+RasterPage FlatPage(const cups_page_header2_t& header, uint8_t value) {
+  RasterPage page{header, {}};
+  page.pixels.assign(static_cast<size_t>(header.cupsBytesPerLine) * header.cupsHeight, value);
+  return page;
+}
+
+void WriteRaster(const std::string& path, const std::vector<RasterPage>& pages) {
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (fd < 0) throw std::runtime_error("cannot create " + path);
+  cups_raster_t* raster = cupsRasterOpen(fd, CUPS_RASTER_WRITE);
+  for (const auto& page : pages) {
+    cups_page_header2_t header = page.header;
+    cupsRasterWriteHeader2(raster, &header);
+    if (!page.pixels.empty())
+      cupsRasterWritePixels(raster, const_cast<unsigned char*>(page.pixels.data()),
+                            static_cast<unsigned>(page.pixels.size()));
+  }
+  cupsRasterClose(raster);
+  close(fd);
+}
+
+}  // namespace varnel_test

@@ -1,0 +1,79 @@
+// Helpers shared by the test suites: running a filter as a real process, writing CUPS rasters
+// with libcups' own writer, answering the backend side channel, scratch folders.
+#pragma once
+
+#include <cups/raster.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace varnel_test {
+
+// Path of a file in the build tree or the source tree.
+std::string BuildPath(const std::string& relative);
+std::string SourcePath(const std::string& relative);
+
+// A scratch folder, removed with its contents when the object goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& data);
+// Names of the regular files in a folder (not recursive), sorted.
+std::vector<std::string> ListFiles(const std::string& folder);
+
+struct RunOptions {
+  std::string argv0;                      // default: the program path
+  std::vector<std::string> env;           // "NAME=value" added to (or replacing in) the environment
+  std::vector<std::string> unset_env;     // names removed from the environment
+  std::string stdin_data;                 // written to the program's standard input
+  // When set, descriptor 4 of the program is a CUPS side channel whose backend answers
+  // CUPS_SC_CMD_GET_DEVICE_ID with this text (an empty text answers OK with no data).
+  std::optional<std::string> device_id;
+  // When the program's standard error first contains this text, send it signal_number.
+  std::string signal_when_stderr_has;
+  int signal_number = 15;
+  int signal_delay_ms = 0;                // pause between seeing the text and sending the signal
+  int timeout_ms = 60000;                 // the program is killed after this
+};
+
+struct ProcessResult {
+  int exit_status = -1;  // exit code, or -1 when it ended by a signal
+  int term_signal = 0;   // the signal that ended it, 0 when it exited
+  bool timed_out = false;
+  bool signal_sent = false;
+  std::string out;
+  std::string err;
+};
+
+ProcessResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                         const RunOptions& options = RunOptions());
+
+// One raster page: its header and cupsHeight rows of cupsBytesPerLine bytes.
+struct RasterPage {
+  cups_page_header2_t header;
+  std::vector<uint8_t> pixels;
+};
+
+// An 8-bit greyscale page header (255 = white) of the given page size in points; the raster is
+// the whole page at dpi x dpi unless width/height in pixels are given.
+cups_page_header2_t GreyHeader(unsigned page_w_pt, unsigned page_h_pt, unsigned dpi = 600,
+                               unsigned width_px = 0, unsigned height_px = 0);
+// A page filled with one grey value.
+RasterPage FlatPage(const cups_page_header2_t& header, uint8_t value = 255);
+// Writes the pages with cupsRasterOpen(CUPS_RASTER_WRITE) into a file.
+void WriteRaster(const std::string& path, const std::vector<RasterPage>& pages);
+
+}  // namespace varnel_test
