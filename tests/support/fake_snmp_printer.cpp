@@ -75,6 +75,11 @@ size_t FakeSnmpPrinter::replies_sent() const {
   return replies_sent_;
 }
 
+bool FakeSnmpPrinter::WaitForRequests(size_t count, int timeout_ms) const {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return changed_.wait_for(lock, std::chrono::milliseconds(timeout_ms), [&] { return requests_.size() >= count; });
+}
+
 bool FakeSnmpPrinter::WaitForReplies(size_t count, int timeout_ms) const {
   std::unique_lock<std::mutex> lock(mutex_);
   return changed_.wait_for(lock, std::chrono::milliseconds(timeout_ms), [&] { return replies_sent_ >= count; });

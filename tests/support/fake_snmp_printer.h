@@ -28,7 +28,8 @@ class FakeSnmpPrinter {
 
   std::vector<std::string> requests() const;
   size_t replies_sent() const;
-  // Waits until at least count replies went out; false after timeout_ms.
+  // Wait until at least count requests came in / replies went out; false after timeout_ms.
+  bool WaitForRequests(size_t count, int timeout_ms) const;
   bool WaitForReplies(size_t count, int timeout_ms) const;
 
   // A reply datagram of total_length bytes ending in a 60-byte status record: code at byte 0 and
