@@ -23,7 +23,7 @@ void SleepMilliseconds(unsigned milliseconds) {
 }
 
 constexpr size_t kAddressSize = 1024;
-char kThreadExitText[] = "Job cancel, Status thread exit.\n";
+char thread_exit_text[] = "Job cancel, Status thread exit.\n";
 
 // The argument's texts as strings, never read past their fields.
 std::string FieldText(const char* field, size_t size) { return std::string(field, strnlen(field, size)); }
@@ -38,7 +38,7 @@ void* WatchUsbPrinter(const std::string& uri) {
   PollUsbUntilCanceled(handle);
   libusb_close(handle);
   libusb_exit(nullptr);
-  return kThreadExitText;
+  return thread_exit_text;
 }
 
 // The printer's address from the device URI; empty when it has none we can use.
@@ -66,7 +66,7 @@ void* WatchNetPrinter(const std::string& uri, const std::string& owner) {
   if (address.empty()) return nullptr;
   fprintf(stderr, "ip:%s\n", address.c_str());
   PollNetUntilCanceled(address.c_str(), owner.c_str());
-  return kThreadExitText;
+  return thread_exit_text;
 }
 
 }  // namespace
