@@ -57,8 +57,8 @@ bool PrintableSize(const cups_page_header2_t* header, const float customMargins[
 int CheckPageHeader(const cups_page_header2_t* h, const float customMargins[4], int page) {
   if (h->cupsBitsPerColor != 8) return Refuse(page, "cupsBitsPerColor", h->cupsBitsPerColor, "(8 needed)");
   if (h->cupsBitsPerPixel != 8) return Refuse(page, "cupsBitsPerPixel", h->cupsBitsPerPixel, "(8 needed)");
-  if (!IsGreyColorSpace(h->cupsColorSpace))
-    return Refuse(page, "cupsColorSpace", h->cupsColorSpace, "(greyscale needed)");
+  if (!IsGreyColorSpace(RawEnum(h->cupsColorSpace)))
+    return Refuse(page, "cupsColorSpace", RawEnum(h->cupsColorSpace), "(greyscale needed)");
   if (h->cupsWidth == 0) return Refuse(page, "cupsWidth", h->cupsWidth, "(empty page)");
   if (h->cupsHeight == 0) return Refuse(page, "cupsHeight", h->cupsHeight, "(empty page)");
   if (h->cupsBytesPerLine != h->cupsWidth)

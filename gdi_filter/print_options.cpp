@@ -36,9 +36,9 @@ int InputSlotValue(const char* value) {
 }
 
 int HeaderDuplex(const cups_page_header2_t* header) {
-  if (header->Duplex != 1) return 0;
-  if (header->Tumble == 0) return 1;
-  if (header->Tumble == 1) return 2;
+  if (RawEnum(header->Duplex) != 1) return 0;
+  if (RawEnum(header->Tumble) == 0) return 1;
+  if (RawEnum(header->Tumble) == 1) return 2;
   return 0;
 }
 
@@ -115,17 +115,17 @@ void checkOptionKey(std::string& parameters, const char* argv5, ppd_file_t* ppd)
 }
 
 void log_page_header2(cups_page_header2_t* h) {
-  fprintf(stderr, "DEBUG: Duplex = %d\n", static_cast<int>(h->Duplex));
+  fprintf(stderr, "DEBUG: Duplex = %d\n", static_cast<int>(RawEnum(h->Duplex)));
   fprintf(stderr, "DEBUG: HWResolution = [ %d %d ]\n", static_cast<int>(h->HWResolution[0]),
           static_cast<int>(h->HWResolution[1]));
   fprintf(stderr, "DEBUG: ImagingBoundingBox = [ %d %d %d %d ]\n", static_cast<int>(h->ImagingBoundingBox[0]),
           static_cast<int>(h->ImagingBoundingBox[1]), static_cast<int>(h->ImagingBoundingBox[2]),
           static_cast<int>(h->ImagingBoundingBox[3]));
   fprintf(stderr, "DEBUG: Margins = [ %d %d ]\n", static_cast<int>(h->Margins[0]), static_cast<int>(h->Margins[1]));
-  fprintf(stderr, "DEBUG: ManualFeed = %d\n", static_cast<int>(h->ManualFeed));
+  fprintf(stderr, "DEBUG: ManualFeed = %d\n", static_cast<int>(RawEnum(h->ManualFeed)));
   fprintf(stderr, "DEBUG: MediaPosition = %d\n", static_cast<int>(h->MediaPosition));
   fprintf(stderr, "DEBUG: NumCopies = %d\n", static_cast<int>(h->NumCopies));
-  fprintf(stderr, "DEBUG: Orientation = %d\n", static_cast<int>(h->Orientation));
+  fprintf(stderr, "DEBUG: Orientation = %d\n", static_cast<int>(RawEnum(h->Orientation)));
   fprintf(stderr, "DEBUG: PageSize = [ %d %d ]\n", static_cast<int>(h->PageSize[0]), static_cast<int>(h->PageSize[1]));
   fprintf(stderr, "DEBUG: cupsWidth = %d\n", static_cast<int>(h->cupsWidth));
   fprintf(stderr, "DEBUG: cupsHeight = %d\n", static_cast<int>(h->cupsHeight));
@@ -133,8 +133,8 @@ void log_page_header2(cups_page_header2_t* h) {
   fprintf(stderr, "DEBUG: cupsBitsPerColor = %d\n", static_cast<int>(h->cupsBitsPerColor));
   fprintf(stderr, "DEBUG: cupsBitsPerPixel = %d\n", static_cast<int>(h->cupsBitsPerPixel));
   fprintf(stderr, "DEBUG: cupsBytesPerLine = %d\n", static_cast<int>(h->cupsBytesPerLine));
-  fprintf(stderr, "DEBUG: cupsColorOrder = %d\n", static_cast<int>(h->cupsColorOrder));
-  fprintf(stderr, "DEBUG: cupsColorSpace = %d\n", static_cast<int>(h->cupsColorSpace));
+  fprintf(stderr, "DEBUG: cupsColorOrder = %d\n", static_cast<int>(RawEnum(h->cupsColorOrder)));
+  fprintf(stderr, "DEBUG: cupsColorSpace = %d\n", static_cast<int>(RawEnum(h->cupsColorSpace)));
   fprintf(stderr, "DEBUG: cupsCompression = %d\n", static_cast<int>(h->cupsCompression));
 }
 

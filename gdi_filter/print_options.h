@@ -34,6 +34,16 @@ typedef struct _PRINT_FUNC_INFO {
 
 extern const PRINT_FUNC_INFO gDefaultPrintFuncInfo[PRINT_FUNC_COUNT];
 
+#include <cstring>
+
+// The number stored in an enumerated field of a raster header. The header comes from the job, so
+// such a field can hold any number, not only a value of its enumeration.
+template <typename Enum>
+unsigned RawEnum(const Enum& field) {
+  unsigned value = 0;
+  memcpy(&value, &field, sizeof value < sizeof field ? sizeof value : sizeof field);
+  return value;
+}
 // Copies the default table into the job's table.
 void InitPrintFuncInfo(PPRINT_FUNC_INFO pPrntFuncInfo);
 // Fills the table from the header (duplex) and the parsed job options.

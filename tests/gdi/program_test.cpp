@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -133,6 +134,13 @@ TEST_F(Program, BadPageHeadersAreRefusedByName) {
        },
        "cupsBitsPerPixel = 24"},
       {"black-is-255 grey", [](cups_page_header2_t* h) { h->cupsColorSpace = CUPS_CSPACE_K; }, "cupsColorSpace = 3"},
+      {"colour space outside the enumeration",
+       [](cups_page_header2_t* h) {
+         unsigned junk = 999;
+         memcpy(&h->cupsColorSpace, &junk, sizeof junk);
+         memcpy(&h->Tumble, &junk, sizeof junk);
+       },
+       "cupsColorSpace = 999"},
       {"page wider than any paper",
        [](cups_page_header2_t* h) { h->cupsWidth = h->cupsBytesPerLine = 1000000; },
        "cupsWidth = 1000000"},
