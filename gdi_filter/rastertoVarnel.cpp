@@ -311,14 +311,18 @@ Next ProducePage(RasterJob& job) {
 
 Next ProcessPage(RasterJob& job) {
   Next stop = g_page > 0 ? Next::kEndOfJob : Next::kCleanUp;
-  if (pfcupsRasterReadHeader2(job.ras, &job.header) == 0) {
+  // Read into a scratch header: a refused page must not replace the last page's header, which
+  // a blank back side at the end of the job still describes itself with.
+  cups_page_header2_t next;
+  if (pfcupsRasterReadHeader2(job.ras, &next) == 0) {
     fputs("DEBUG: cupsRasterReadHeader2 return failure/end-of-file.\n", stderr);
     return stop;
   }
   fputs("DEBUG: cupsRasterReadHeader2 return OK.\n", stderr);
-  log_page_header2(&job.header);
+  log_page_header2(&next);
   if (Canceled) return stop;
-  if (!CheckPageHeader(&job.header, job.ppd->custom_margins, g_page + 1)) return stop;
+  if (!CheckPageHeader(&next, job.ppd->custom_margins, g_page + 1)) return stop;
+  job.header = next;
 
   ++g_page;
   fprintf(stderr, "PAGE: %d %d\n", g_page, static_cast<int>(job.header.NumCopies));
