@@ -374,3 +374,18 @@ TEST(InspectProgram, UsageErrorsAndHelp) {
 }
 
 }  // namespace
+
+namespace {
+
+// A stream cut anywhere is never taken for a complete one.
+TEST(Inspect, StreamCutAtAnyOffsetIsDefective) {
+  for (Platform platform : {Platform::C, Platform::Z, Platform::M}) {
+    Bytes stream = Join(Build(platform, {Page(32, 260, 31)}));
+    for (size_t keep = 0; keep < stream.size(); ++keep) {
+      InspectResult result = InspectStream(stream.data(), keep);
+      ASSERT_FALSE(result.Clean()) << varnel_inspect::PlatformName(platform) << " cut at " << keep;
+    }
+  }
+}
+
+}  // namespace

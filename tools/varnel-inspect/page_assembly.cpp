@@ -219,7 +219,7 @@ void PageAssembler::FinishPageC() {
                    static_cast<unsigned long>(FieldValue(page.fields, "wholeRasterImageH")),
                    FieldValue(page.fields, "rasterImageH"), "the raster-image record");
   JbigDecode& decode = c_.decodedBlocks[static_cast<size_t>(imageBlock_)];
-  page.pixelWidth = decode.image.width;
+  page.pixelWidth = static_cast<unsigned>(FieldValue(page.fields, "wholeRasterImageW", 0));
   page.decoded = decode.complete;
   page.plane = std::move(decode.image);
 }

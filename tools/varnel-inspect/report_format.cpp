@@ -43,6 +43,12 @@ std::string PjlValue(const Document& document, const std::string& prefix) {
   return "-";
 }
 
+// Lines of the page: decoded, or as its records announce them.
+long long PageHeight(const Page& page) {
+  if (page.decoded) return page.plane.height;
+  return FieldValue(page.fields, "wholeRasterImageH", FieldValue(page.fields, "IMG_HEIGHT_PARAM", 0));
+}
+
 }  // namespace
 
 std::string FormatListing(const InspectResult& result) {
@@ -85,7 +91,7 @@ std::string FormatSummary(const InspectResult& result) {
            " media=" + Value(f, "mediaType") + " tray=" + Value(f, "tray") +
            " resX=" + Value(f, "resolutionX") + " resY=" + Value(f, "resolutionY") +
            " feedEdge=" + Value(f, "feedEdge") + " width=" + std::to_string(page.pixelWidth) +
-           " height=" + std::to_string(page.plane.height) + " planeWidth=" + std::to_string(page.plane.width) +
+           " height=" + std::to_string(PageHeight(page)) + " planeWidth=" + std::to_string(page.plane.width) +
            " bpp=" + std::to_string(page.bitsPerPixel) + " decoded=" + (page.decoded ? "1" : "0") + "\n";
   }
   for (const Defect& d : result.defects)
