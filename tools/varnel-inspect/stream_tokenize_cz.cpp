@@ -219,7 +219,7 @@ class CzTokenizer {
   // A keep-alive pair written into a data block shifts its last two bytes behind it: the block
   // without the pair then holds an image of exactly the announced length.
   bool FindFillerInData(size_t p, size_t declared, JbigDecode* repaired, size_t* filler) const {
-    constexpr int kMaxTries = 256;
+    constexpr int kMaxTries = 64;
     if (p + declared + 2 > size_) return false;
     int tries = 0;
     for (size_t q = p; q + 1 < p + declared && tries < kMaxTries; ++q) {
@@ -250,7 +250,9 @@ class CzTokenizer {
     } else if (!(decode.complete && decode.consumed == declared)) {
       size_t filler = 0;
       JbigDecode repaired;
-      if (FindFillerInData(p, declared, &repaired, &filler)) {
+      // A pair inside the data makes the image run 2 bytes long, or breaks its decoding.
+      bool fillerPossible = !decode.complete || decode.consumed == declared + 2;
+      if (fillerPossible && FindFillerInData(p, declared, &repaired, &filler)) {
         c_.AddDefect(filler, "filler pair 00 00 inside the " + where);
         decode = std::move(repaired);
         length = declared + 2;
