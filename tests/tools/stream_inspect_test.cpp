@@ -196,6 +196,13 @@ INSTANTIATE_TEST_SUITE_P(
                      FixChecksum(&r);
                    },
                    "height is 40, should be 44"},
+        DefectCase{"Z_raster_image_with_byte_count", Platform::Z,
+                   [](Pieces* p) {
+                     Bytes& r = At(p, "cmdRasterImage", 1).bytes;
+                     PutLe32(&r, 13, 77);
+                     FixChecksum(&r);
+                   },
+                   "raster-image compressedImageBytes is 77, should be 0"},
         DefectCase{"band_missing", Platform::Z,
                    [](Pieces* p) {
                      Erase(p, "bandRecord", 1);
@@ -384,6 +391,49 @@ TEST(Inspect, StreamCutAtAnyOffsetIsDefective) {
     for (size_t keep = 0; keep < stream.size(); ++keep) {
       InspectResult result = InspectStream(stream.data(), keep);
       ASSERT_FALSE(result.Clean()) << varnel_inspect::PlatformName(platform) << " cut at " << keep;
+    }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+Bytes TonerRecord(uint8_t length, std::vector<uint8_t> values) {
+  Bytes r = {0x0B, length, 0x1E};
+  r.insert(r.end(), values.begin(), values.end());
+  r.resize(length, 0);
+  FixChecksum(&r);
+  return r;
+}
+
+// The two Z toner-parameter records carry fixed tables; one changed byte is named.
+TEST(Inspect, ZTonerRecordsAreComparedWithTheirTables) {
+  std::vector<uint8_t> k5916 = {0, 30, 36, 38, 47, 80, 6, 32, 32, 32, 40, 44};
+  k5916.insert(k5916.end(), 18, 32);
+  k5916.insert(k5916.end(), {10, 0});
+  std::vector<uint8_t> t9366 = {0, 23, 38, 0, 48, 64, 32, 23, 32, 32, 0, 0};
+  t9366.insert(t9366.end(), 17, 32);
+  t9366.insert(t9366.end(), {8, 10});
+  std::vector<uint8_t> k5916Changed = k5916;
+  k5916Changed[4] = 81;
+  struct Case {
+    Bytes record;
+    const char* defect;  // empty: clean
+  } cases[] = {{TonerRecord(36, k5916), ""},
+               {TonerRecord(40, t9366), ""},
+               {TonerRecord(36, k5916Changed), "cmdTonerParamK5916 byte 7 is 81, its table has 47"}};
+  for (const Case& c : cases) {
+    Pieces pieces = StreamZ({Page(32, 20, 1)});
+    int density = Find(pieces, "cmdDensity");
+    pieces.insert(pieces.begin() + density + 2, {"toner", c.record});
+    pieces.insert(pieces.begin() + density + 3, {"sep", {0, 0}});
+    InspectResult result = InspectStream(Join(pieces));
+    if (*c.defect == '\0') {
+      EXPECT_TRUE(result.Clean()) << DefectText(result);
+      EXPECT_EQ(FieldValue(result.document.fields, "tonerParamBytes"), static_cast<long long>(c.record.size()));
+    } else {
+      EXPECT_NE(DefectText(result).find(c.defect), std::string::npos) << DefectText(result);
     }
   }
 }

@@ -256,6 +256,12 @@ bool PageAssembler::CheckBand(size_t n, size_t count, unsigned width, unsigned p
 
 void PageAssembler::FinishPageZ() {
   Page& page = CurrentPage();
+  // The Z raster-image record only gives the page size; the bands carry the rest.
+  for (const char* name : {"rasterImageW", "rasterImageH", "compressedImageBytes"}) {
+    if (FieldValue(page.fields, name, 0) != 0)
+      c_.AddDefect(page.offset, "page " + std::to_string(page.index) + ": raster-image " + name + " is " +
+                                    std::to_string(FieldValue(page.fields, name)) + ", should be 0 on this platform");
+  }
   unsigned width = static_cast<unsigned>(FieldValue(page.fields, "wholeRasterImageW", 0));
   unsigned height = static_cast<unsigned>(FieldValue(page.fields, "wholeRasterImageH", 0));
   size_t expectedBands = (height + kBandLines - 1) / kBandLines;
