@@ -1,10 +1,14 @@
 #include "cups_support.h"
 
+#include <cups/raster.h>
 #include <dirent.h>
+#include <fcntl.h>
+#include <png.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
+#include <cstring>
 #include <fstream>
 
 namespace varnel_test {
@@ -92,6 +96,77 @@ std::string MakeTestPdf(const TempDir& dir, int pages) {
   ProcessResult made = RunProgram("/usr/bin/gs", {"-q", "-dNOPAUSE", "-dBATCH", "-dSAFER", "-sDEVICE=pdfwrite",
                                                   "-sOutputFile=" + pdf, source});
   return made.exit_status == 0 ? pdf : "";
+}
+
+}  // namespace varnel_test
+
+namespace varnel_test {
+namespace {
+
+class InkCounter {
+ public:
+  void Add(unsigned x, unsigned y, double darkness) {
+    ink_ += darkness;
+    sum_x_ += darkness * x;
+    sum_y_ += darkness * y;
+  }
+  PageInk Result(unsigned width, unsigned height) const {
+    PageInk page;
+    page.width = width;
+    page.height = height;
+    page.ink = ink_;
+    if (ink_ > 0 && width > 0 && height > 0) {
+      page.centre_x = sum_x_ / ink_ / width;
+      page.centre_y = sum_y_ / ink_ / height;
+    }
+    return page;
+  }
+
+ private:
+  double ink_ = 0, sum_x_ = 0, sum_y_ = 0;
+};
+
+}  // namespace
+
+std::vector<PageInk> RasterInk(const std::string& path) {
+  std::vector<PageInk> pages;
+  int fd = open(path.c_str(), O_RDONLY);
+  if (fd < 0) return pages;
+  cups_raster_t* raster = cupsRasterOpen(fd, CUPS_RASTER_READ);
+  cups_page_header2_t header;
+  while (raster && cupsRasterReadHeader2(raster, &header)) {
+    std::vector<unsigned char> line(header.cupsBytesPerLine);
+    InkCounter counter;
+    for (unsigned y = 0; y < header.cupsHeight; ++y) {
+      if (cupsRasterReadPixels(raster, line.data(), header.cupsBytesPerLine) == 0) break;
+      for (unsigned x = 0; x < header.cupsWidth && x < line.size(); ++x)
+        if (line[x] != 255) counter.Add(x, y, (255 - line[x]) / 255.0);
+    }
+    PageInk page = counter.Result(header.cupsWidth, header.cupsHeight);
+    page.copies = header.NumCopies;
+    pages.push_back(page);
+  }
+  if (raster) cupsRasterClose(raster);
+  close(fd);
+  return pages;
+}
+
+bool PngInk(const std::string& path, PageInk* page) {
+  png_image image;
+  memset(&image, 0, sizeof image);
+  image.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_file(&image, path.c_str())) return false;
+  image.format = PNG_FORMAT_GRAY;
+  std::vector<png_byte> pixels(PNG_IMAGE_SIZE(image));
+  if (!png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr)) return false;
+  InkCounter counter;
+  for (unsigned y = 0; y < image.height; ++y)
+    for (unsigned x = 0; x < image.width; ++x) {
+      png_byte value = pixels[static_cast<size_t>(y) * image.width + x];
+      if (value != 255) counter.Add(x, y, (255 - value) / 255.0);
+    }
+  *page = counter.Result(image.width, image.height);
+  return true;
 }
 
 }  // namespace varnel_test

@@ -47,3 +47,24 @@ class CupsfilterChain {
 std::string MakeTestPdf(const TempDir& dir, int pages);
 
 }  // namespace varnel_test
+
+namespace varnel_test {
+
+// Amount and place of the ink on a page: `ink` counts black pixels (a grey pixel counts with
+// its darkness, (255 - value) / 255), the centroid is that ink's centre of mass in fractions of
+// the page's width and height (0.5 for a page without ink).
+struct PageInk {
+  unsigned width = 0;
+  unsigned height = 0;
+  unsigned copies = 1;
+  double ink = 0;
+  double centre_x = 0.5;
+  double centre_y = 0.5;
+};
+
+// The pages of a CUPS raster file (8-bit grey, 255 = white).
+std::vector<PageInk> RasterInk(const std::string& path);
+// The pages of an 8-bit grey or 1-bit PNG image (black = 0).
+bool PngInk(const std::string& path, PageInk* page);
+
+}  // namespace varnel_test

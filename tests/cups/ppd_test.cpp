@@ -146,7 +146,7 @@ TEST_P(RasterPpdTest, OffersTheOptionsTheFilterReads) {
   ASSERT_TRUE(ppd);
   const std::map<std::string, std::string> defaults = {
       {"Duplex", "None"},      {"Density", "2"},         {"TonerMode", "False"},   {"FeedLongEdge", "False"},
-      {"outputorder", "False"}, {"DPI1200", "False"},    {"NegativePrint", "False"}, {"InputSlot", "Auto"},
+      {"outputorder", "Normal"}, {"DPI1200", "False"},    {"NegativePrint", "False"}, {"InputSlot", "Auto"},
       {"ImageRotation", "False"}, {"Collate", "True"},   {"FineMode", "False"},    {"ManualDuplex", "False"},
       {"PageSize", "A4"},      {"Resolution", "600dpi"}, {"ColorModel", "Gray"}};
   for (const auto& entry : defaults) EXPECT_EQ(Default(ppd.get(), entry.first.c_str()), entry.second) << entry.first;
