@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "fake_snmp_printer.h"
-#include "loopback_cupsd.h"
+#include "private_cupsd.h"
 #include "test_support.h"
 
 extern char** environ;
@@ -24,7 +24,7 @@ namespace {
 
 using varnel_test::FakeSnmpPrinter;
 using varnel_test::LocalHostName;
-using varnel_test::LoopbackCupsd;
+using varnel_test::PrivateCupsd;
 using varnel_test::TempDir;
 
 const char kQueue[] = "varnelqd";
@@ -151,9 +151,10 @@ class PrinterCancelThroughCups : public testing::Test {
     job_ = scratch_.File("job.ps");
     varnel_test::WriteFile(ppd_, kPpd);
     varnel_test::WriteFile(job_, MultiPageJob());
-    std::string error;
-    ASSERT_TRUE(cupsd_.Start(&error)) << error;
-    ASSERT_TRUE(cupsd_.AddQueue(kQueue, "socket://127.0.0.1:9100", ppd_, &error)) << error;
+    // The scheduler accepts a device URI only when a backend of its scheme is installed.
+    ASSERT_TRUE(cupsd_.InstallBackend("/usr/lib/cups/backend/socket", "socket"));
+    ASSERT_TRUE(cupsd_.Start()) << cupsd_.ErrorLog();
+    ASSERT_TRUE(cupsd_.AddQueue(kQueue, "socket://127.0.0.1:9100", ppd_)) << cupsd_.ErrorLog();
   }
 
   HeldFilter* StartFilter() {
@@ -166,7 +167,7 @@ class PrinterCancelThroughCups : public testing::Test {
   std::string host_;
   TempDir scratch_;
   std::string ppd_, job_;
-  LoopbackCupsd cupsd_;
+  PrivateCupsd cupsd_;
   std::unique_ptr<HeldFilter> filter_;
 };
 
