@@ -85,7 +85,9 @@ bool ispinPrint(const char* options_text, std::string& pin_out) {
     std::string key = "PinNum" + std::to_string(k);
     size_t at = in_text ? FindNoCase(text, key) : std::string::npos;
     if (at == std::string::npos) {
-      GetSelectOption(key.c_str(), pin_out);
+      std::string digit;
+      GetSelectOption(key.c_str(), digit);
+      pin_out += digit;
       continue;
     }
     size_t equals = text.find('=', at);
