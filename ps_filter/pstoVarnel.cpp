@@ -50,6 +50,9 @@ void InstallCancelHandler() {
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
   sigaction(SIGTERM, &action, nullptr);
+  // A printer link that goes away makes writes fail instead of ending the process, so the
+  // job's temporary files are still removed.
+  signal(SIGPIPE, SIG_IGN);
 }
 
 bool PrinterIsSupported() {
@@ -122,6 +125,9 @@ bool is_pdf_content_type() {
 bool WriteToPrinter(const std::string& bytes) {
   if (bytes.empty()) return true;
   if (fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size()) return true;
+  static bool reported = false;
+  if (reported) return false;
+  reported = true;
   fprintf(stderr, "DEBUG: writing %zu bytes to the printer failed: %s\n", bytes.size(), strerror(errno));
   return false;
 }
