@@ -144,7 +144,6 @@ class HeldFilter {
 class PrinterCancelThroughCups : public testing::Test {
  protected:
   void SetUp() override {
-    GTEST_SKIP() << "pstoVarnel's QD3840 road (copier, getPrinter_optiopns) is not merged into this branch yet";
     host_ = LocalHostName();
     ASSERT_FALSE(host_.empty());
     ppd_ = scratch_.File("prlp8400dn.ppd");
