@@ -15,7 +15,7 @@ trap 'rm -rf "$work"' EXIT
 find_ppd() {
   local var="VARNEL_PPD_$1"
   if [ -n "${!var:-}" ]; then echo "${!var}"; return; fi
-  grep -l "PlatForm.*PLATFORM_$1" "$build"/ppd/*.ppd 2>/dev/null | head -1
+  grep -l "PlatForm.*PLATFORM_$1" "$build"/ppd/*.ppd "$build"/ppd/generated/*.ppd 2>/dev/null | head -1
 }
 
 # Best of three runs: "seconds peak-kB".
