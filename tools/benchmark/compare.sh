@@ -15,14 +15,15 @@ trap 'rm -rf "$work"' EXIT
 find_ppd() {
   local var="VARNEL_PPD_$1"
   if [ -n "${!var:-}" ]; then echo "${!var}"; return; fi
-  grep -l "PlatForm.*PLATFORM_$1" "$build"/ppd/*.ppd "$build"/ppd/generated/*.ppd 2>/dev/null | head -1
+  grep -l "PlatForm.*PLATFORM_$1" "$build"/ppd/*.ppd "$build"/ppd/generated/*.ppd 2>/dev/null | head -1 || true
 }
 
 # Best of three runs: "seconds peak-kB".
 measure() {
   local best="" line
   for _ in 1 2 3; do
-    line="$( { /usr/bin/time -f '%e %M' "$@" >/dev/null 2>/dev/null; } 2>&1 | tail -1)"
+    /usr/bin/time -o "$work/time" -f '%e %M' "$@" >/dev/null 2>/dev/null || true
+    line="$(tail -1 "$work/time")"
     if [ -z "$best" ] || awk -v a="${line%% *}" -v b="${best%% *}" 'BEGIN{exit !(a<b)}'; then best="$line"; fi
   done
   echo "$best"
