@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Whole-filter cost of a one-page job against JBIG-KIT's own pbmtojbg compressing the already
+# halftoned bitmap of the same page with the same stripe and option settings.
+# Usage: tools/benchmark/compare.sh [build-dir]   (PPDs: VARNEL_PPD_C / _Z / _M, or build/ppd)
+set -euo pipefail
+top="$(cd "$(dirname "$0")/../.." && pwd)"
+build="${1:-$top/build}"
+filter="$build/gdi_filter/rastertoVarnel"
+maker="$build/tools/benchmark/make_test_page"
+for f in "$filter" "$maker"; do [ -x "$f" ] || { echo "missing $f (build with VARNEL_BUILD_BENCHMARKS=ON)" >&2; exit 1; }; done
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+
+# First PPD in the build whose PlatForm attribute names the platform.
+find_ppd() {
+  local var="VARNEL_PPD_$1"
+  if [ -n "${!var:-}" ]; then echo "${!var}"; return; fi
+  grep -l "PlatForm.*PLATFORM_$1" "$build"/ppd/*.ppd "$build"/ppd/generated/*.ppd 2>/dev/null | head -1 || true
+}
+
+# Best of three runs: "seconds peak-kB".
+measure() {
+  local best="" line
+  for _ in 1 2 3; do
+    /usr/bin/time -o "$work/time" -f '%e %M' "$@" >/dev/null 2>/dev/null || true
+    line="$(tail -1 "$work/time")"
+    if [ -z "$best" ] || awk -v a="${line%% *}" -v b="${best%% *}" 'BEGIN{exit !(a<b)}'; then best="$line"; fi
+  done
+  echo "$best"
+}
+
+printf '%-8s %-8s %10s %10s %8s %12s\n' platform page filter_s pbmtojbg_s ratio filter_peakMB
+for p in C Z M; do
+  num=$([ $p = C ] && echo 1 || ([ $p = Z ] && echo 2 || echo 3))
+  case $p in
+    C) opts="-q -s 768 -m 8 -o 0 -p 8" ;;
+    Z) opts="-q -s 256 -m 0 -o 3 -p 88" ;;
+    M) opts="-q -s 256 -m 0 -o 3 -p 92" ;;
+  esac
+  ppd="$(find_ppd $p)"
+  if [ -z "$ppd" ]; then echo "$p: no PPD found, skipped" >&2; continue; fi
+  for kind in text picture; do
+    "$maker" $kind $num "$work/page.ras" "$work/page.pbm" 2>/dev/null
+    f="$(measure env PPD="$ppd" "$filter" 1 user title 1 "" "$work/page.ras")"
+    j="$(measure sh -c "pbmtojbg $opts '$work/page.pbm' '$work/page.jbg'")"
+    awk -v p=$p -v k=$kind -v f="$f" -v j="$j" 'BEGIN{split(f,a," ");split(j,b," ");
+      printf "%-8s %-8s %10.3f %10.3f %8.2f %12.1f\n", p, k, a[1], b[1], (b[1]>0?a[1]/b[1]:0), a[2]/1024}'
+  done
+done
