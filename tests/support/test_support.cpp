@@ -184,11 +184,15 @@ ProcessResult RunProgram(const std::string& program, const std::vector<std::stri
     std::vector<pollfd> fds;
     if (out_open) fds.push_back({out_pipe[0], POLLIN, 0});
     if (err_open) fds.push_back({err_pipe[0], POLLIN, 0});
-    if (in_fd >= 0) fds.push_back({in_fd, POLLOUT, 0});
+    bool held = options.stdin_hold_at && !result.signal_sent && written >= *options.stdin_hold_at;
+    if (in_fd >= 0 && !held) fds.push_back({in_fd, POLLOUT, 0});
     poll(fds.data(), fds.size(), 20);
     for (auto& p : fds) {
       if (p.fd == in_fd && (p.revents & (POLLOUT | POLLERR | POLLHUP))) {
-        ssize_t n = write(in_fd, options.stdin_data.data() + written, options.stdin_data.size() - written);
+        size_t limit = options.stdin_data.size();
+        if (options.stdin_hold_at && !result.signal_sent) limit = std::min(limit, *options.stdin_hold_at);
+        if (written >= limit) continue;
+        ssize_t n = write(in_fd, options.stdin_data.data() + written, limit - written);
         if (n > 0) written += static_cast<size_t>(n);
         if (n < 0 && errno != EAGAIN) written = options.stdin_data.size();
         if (written >= options.stdin_data.size()) {

@@ -46,6 +46,9 @@ struct RunOptions {
   std::string signal_when_stderr_has;
   int signal_number = 15;
   int signal_delay_ms = 0;                // pause between seeing the text and sending the signal
+  // When set, only this many bytes of stdin_data are written until the signal has been sent, so
+  // the program is waiting for input at a known point when the signal arrives.
+  std::optional<size_t> stdin_hold_at;
   int timeout_ms = 60000;                 // the program is killed after this
 };
 

@@ -1,0 +1,153 @@
+// The job's thirteen print functions, filled from the page header, the job options and (on the
+// Z platform) the PPD's defaults.
+#include "print_options.h"
+
+#include <strings.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "cupsdll.h"
+
+const PRINT_FUNC_INFO gDefaultPrintFuncInfo[PRINT_FUNC_COUNT] = {
+    {"Duplex", 0},        {"Sides", 0},         {"ManualDuplex", 0}, {"Density", 2},
+    {"TonerMode", 0},     {"FeedLongEdge", 0},  {"outputorder", 0},  {"DPI1200", 0},
+    {"NegativePrint", 0}, {"InputSlot", 0},     {"ImageRotation", 0}, {"Collate", 0},
+    {"FineMode", 0},
+};
+
+void InitPrintFuncInfo(PPRINT_FUNC_INFO pPrntFuncInfo) {
+  for (int i = 0; i < PRINT_FUNC_COUNT; ++i) pPrntFuncInfo[i] = gDefaultPrintFuncInfo[i];
+}
+
+namespace {
+
+int DuplexValue(const char* value) {
+  if (!strcasecmp(value, "DuplexNoTumble") || !strcasecmp(value, "two-sided-long-edge")) return 1;
+  if (!strcasecmp(value, "DuplexTumble") || !strcasecmp(value, "two-sided-short-edge")) return 2;
+  return 0;
+}
+
+int InputSlotValue(const char* value) {
+  if (!strcasecmp(value, "ManualFeed")) return 1;
+  if (!strcasecmp(value, "AutoFeed")) return 2;
+  return 0;  // "Auto" and any unknown slot
+}
+
+int HeaderDuplex(const cups_page_header2_t* header) {
+  if (RawEnum(header->Duplex) != 1) return 0;
+  if (RawEnum(header->Tumble) == 0) return 1;
+  if (RawEnum(header->Tumble) == 1) return 2;
+  return 0;
+}
+
+bool Mentions(const char* argv5, const char* key) {
+  std::string negated = std::string("no") + key;
+  return strstr(argv5, negated.c_str()) != nullptr || strstr(argv5, key) != nullptr;
+}
+
+void AppendInputSlotDefault(std::string& parameters, ppd_file_t* ppd) {
+  ppdMarkDefaults(ppd);
+  ppd_choice_t* choice = ppdFindMarkedChoice(ppd, "InputSlot");
+  if (choice == nullptr || choice->option == nullptr) {
+    fputs("No find InputSlot option\n", stderr);
+    return;
+  }
+  std::string addition = std::string(" ") + choice->option->keyword + "=" + choice->choice;
+  fprintf(stderr, "DEBUG: %s\n", addition.c_str());
+  parameters += addition;
+}
+
+// A boolean PPD option whose default is True becomes the bare word " keyword".
+void AppendBooleanDefault(std::string& parameters, ppd_file_t* ppd, const char* keyword) {
+  ppd_option_t* option = ppdFindOption(ppd, keyword);
+  if (option == nullptr) {
+    fprintf(stderr, "No find %s option\n", keyword);
+    return;
+  }
+  if (!strcasecmp(option->defchoice, "True")) parameters += std::string(" ") + keyword;
+}
+
+void AppendDensityDefault(std::string& parameters, ppd_file_t* ppd) {
+  ppd_option_t* option = ppdFindOption(ppd, "Density");
+  if (option == nullptr) {
+    fputs("No find Density option\n", stderr);
+    return;
+  }
+  long level = strtol(option->defchoice, nullptr, 10);
+  if (level == 0 || level == 2 || level == 4) parameters += " Density=" + std::to_string(level);
+}
+
+}  // namespace
+
+void GetFunctionValue(PPRINT_FUNC_INFO pPrntFuncInfo, int num_option, cups_option_t* options,
+                      cups_page_header2_t* header) {
+  pPrntFuncInfo[AUTODUPLEX].value = HeaderDuplex(header);
+  fprintf(stderr, "DEBUG: ##Duplex = %d\n", pPrntFuncInfo[AUTODUPLEX].value);
+  for (int slot = 0; slot < PRINT_FUNC_COUNT; ++slot) {
+    const char* value = pfcupsGetOption(pPrntFuncInfo[slot].name, num_option, options);
+    if (value == nullptr) continue;
+    switch (slot) {
+      case AUTODUPLEX:
+      case AUTODUPLONGEDGE:
+        pPrntFuncInfo[slot].value = DuplexValue(value);
+        break;
+      case DENSITY:
+        pPrntFuncInfo[slot].value = static_cast<int>(strtol(value, nullptr, 10));
+        break;
+      case INPUTSLOT:
+        pPrntFuncInfo[slot].value = InputSlotValue(value);
+        break;
+      default:
+        if (!strcasecmp(value, "true")) pPrntFuncInfo[slot].value = 1;
+        break;
+    }
+  }
+}
+
+void checkOptionKey(std::string& parameters, const char* argv5, ppd_file_t* ppd) {
+  if (ppd == nullptr || argv5 == nullptr) return;
+  if (!Mentions(argv5, "InputSlot")) AppendInputSlotDefault(parameters, ppd);
+  for (const char* keyword : {"FeedLongEdge", "TonerMode", "ImageRotation", "NegativePrint"})
+    if (!Mentions(argv5, keyword)) AppendBooleanDefault(parameters, ppd, keyword);
+  if (!Mentions(argv5, "Density")) AppendDensityDefault(parameters, ppd);
+}
+
+void log_page_header2(cups_page_header2_t* h) {
+  fprintf(stderr, "DEBUG: Duplex = %d\n", static_cast<int>(RawEnum(h->Duplex)));
+  fprintf(stderr, "DEBUG: HWResolution = [ %d %d ]\n", static_cast<int>(h->HWResolution[0]),
+          static_cast<int>(h->HWResolution[1]));
+  fprintf(stderr, "DEBUG: ImagingBoundingBox = [ %d %d %d %d ]\n", static_cast<int>(h->ImagingBoundingBox[0]),
+          static_cast<int>(h->ImagingBoundingBox[1]), static_cast<int>(h->ImagingBoundingBox[2]),
+          static_cast<int>(h->ImagingBoundingBox[3]));
+  fprintf(stderr, "DEBUG: Margins = [ %d %d ]\n", static_cast<int>(h->Margins[0]), static_cast<int>(h->Margins[1]));
+  fprintf(stderr, "DEBUG: ManualFeed = %d\n", static_cast<int>(RawEnum(h->ManualFeed)));
+  fprintf(stderr, "DEBUG: MediaPosition = %d\n", static_cast<int>(h->MediaPosition));
+  fprintf(stderr, "DEBUG: NumCopies = %d\n", static_cast<int>(h->NumCopies));
+  fprintf(stderr, "DEBUG: Orientation = %d\n", static_cast<int>(RawEnum(h->Orientation)));
+  fprintf(stderr, "DEBUG: PageSize = [ %d %d ]\n", static_cast<int>(h->PageSize[0]), static_cast<int>(h->PageSize[1]));
+  fprintf(stderr, "DEBUG: cupsWidth = %d\n", static_cast<int>(h->cupsWidth));
+  fprintf(stderr, "DEBUG: cupsHeight = %d\n", static_cast<int>(h->cupsHeight));
+  fprintf(stderr, "DEBUG: cupsMediaType = %d\n", static_cast<int>(h->cupsMediaType));
+  fprintf(stderr, "DEBUG: cupsBitsPerColor = %d\n", static_cast<int>(h->cupsBitsPerColor));
+  fprintf(stderr, "DEBUG: cupsBitsPerPixel = %d\n", static_cast<int>(h->cupsBitsPerPixel));
+  fprintf(stderr, "DEBUG: cupsBytesPerLine = %d\n", static_cast<int>(h->cupsBytesPerLine));
+  fprintf(stderr, "DEBUG: cupsColorOrder = %d\n", static_cast<int>(RawEnum(h->cupsColorOrder)));
+  fprintf(stderr, "DEBUG: cupsColorSpace = %d\n", static_cast<int>(RawEnum(h->cupsColorSpace)));
+  fprintf(stderr, "DEBUG: cupsCompression = %d\n", static_cast<int>(h->cupsCompression));
+}
+
+void isCutThePaper(cups_page_header2_t* header, PAPER_SIZE_INFO* paperSizeArray, int num_option,
+                   cups_option_t* options) {
+  if (header->PageSize[0] <= 612 || header->PageSize[1] <= 1008 || paperSizeArray == nullptr) return;
+  const char* pageSize = pfcupsGetOption("PageSize", num_option, options);
+  if (pageSize == nullptr) return;
+  for (PAPER_SIZE_INFO* row = paperSizeArray; row->cupsPaperW != -1; ++row) {
+    if (strcmp(pageSize, reinterpret_cast<const char*>(row->strPageSize)) == 0) {
+      header->PageSize[0] = static_cast<unsigned>(row->cupsPaperW);
+      header->PageSize[1] = static_cast<unsigned>(row->cupsPaperH);
+      return;
+    }
+  }
+}

@@ -1,0 +1,43 @@
+// Reading the job's raster: a buffered input for libcups' raster reader, and the page buffers
+// that live for the whole job.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <memory>
+
+// Input descriptor read in large blocks, so that a page costs a few system calls, not one per line.
+typedef struct _RASTER_INPUT {
+  int fd;
+  std::unique_ptr<unsigned char[]> buffer;
+  size_t capacity;
+  size_t start;  // first unread byte in buffer
+  size_t end;    // one past the last buffered byte
+} RASTER_INPUT;
+
+const size_t kRasterInputBufferSize = 1 << 20;
+
+// 0 when the buffer cannot be allocated.
+int OpenRasterInput(RASTER_INPUT* input, int fd, size_t capacity = kRasterInputBufferSize);
+// cups_raster_iocb_t for cupsRasterOpenIO: ctx is a RASTER_INPUT.
+ssize_t ReadRasterInput(void* ctx, unsigned char* data, size_t length);
+
+// The grey page, one raster line and the bitmap. Allocated on the first page and grown when a
+// page needs more, so that a job touches fresh memory once instead of on every page.
+typedef struct _PAGE_BUFFERS {
+  std::unique_ptr<unsigned char[]> pGrayImgLineBuf;
+  std::unique_ptr<unsigned char[]> pGrayImgBuf;
+  std::unique_ptr<unsigned char[]> pMonoImgBuf;
+  size_t lineCapacity = 0;
+  size_t grayCapacity = 0;
+  size_t monoCapacity = 0;
+  size_t monoBytes = 0;  // bitmap size of the current page
+} PAGE_BUFFERS;
+
+// Makes the buffers large enough for a page of fwImgWPixel x fwImgHPixel and a raster line of
+// bytesPerLine bytes, fills the grey page with white (255) and zeroes the bitmap. 0 when memory
+// cannot be had (the buffers are then released).
+int PreparePageBuffers(PAGE_BUFFERS* buffers, unsigned int bytesPerLine, unsigned int fwImgWPixel,
+                       unsigned int fwImgHPixel, int b2Bit);
+void ReleasePageBuffers(PAGE_BUFFERS* buffers);

@@ -1,0 +1,345 @@
+// The real rastertoVarnel process on rasters written with libcups and the PPD fixtures.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+using namespace varnel_test;
+
+namespace {
+
+std::string Filter() { return BuildPath("gdi_filter/rastertoVarnel"); }
+std::string Fixture(const std::string& name) { return SourcePath("tests/fixtures/ppd/" + name); }
+
+// A small A4 page: the raster is 1000 x 1200 pixels, far less than the paper, which keeps the
+// files small; the page geometry still comes from the paper table.
+RasterPage SmallA4Page(uint8_t value = 128) { return FlatPage(GreyHeader(595, 842, 600, 1000, 1200), value); }
+
+size_t Count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+std::vector<std::string> ErrorLines(const std::string& err) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < err.size()) {
+    size_t end = err.find('\n', start);
+    std::string line = err.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    if (line.rfind("ERROR: ", 0) == 0) lines.push_back(line);
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  return lines;
+}
+
+class Program : public ::testing::Test {
+ protected:
+  std::string Raster(const std::vector<RasterPage>& pages, const std::string& name = "job.ras") {
+    std::string path = dir_.File(name);
+    WriteRaster(path, pages);
+    return path;
+  }
+  ProcessResult Run(const std::string& ppd, const std::string& raster, const std::string& options = "",
+                    RunOptions run = RunOptions()) {
+    run.env.push_back("PPD=" + ppd);
+    return RunProgram(Filter(), {"42", "user", "title", "1", options, raster}, run);
+  }
+  TempDir dir_;
+};
+
+TEST_F(Program, EmptyRasterHasNoPages) {
+  ProcessResult r = Run(Fixture("platform_z.ppd"), Raster({}));
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_NE(r.err.find("DEBUG: cupsRasterReadHeader2 return failure/end-of-file.\n"), std::string::npos);
+  EXPECT_NE(r.err.find("ERROR: No pages found!\n"), std::string::npos);
+  EXPECT_EQ(r.err.find("PAGE:"), std::string::npos);
+  EXPECT_TRUE(r.out.empty());
+}
+
+TEST_F(Program, ReadsTheRasterFromStandardInput) {
+  RunOptions run;
+  run.env.push_back("PPD=" + Fixture("platform_m.ppd"));
+  run.stdin_data = ReadFile(Raster({SmallA4Page(), SmallA4Page()}));
+  ProcessResult r = RunProgram(Filter(), {"42", "user", "title", "1", ""}, run);
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_NE(r.err.find("PAGE: 2 1\n"), std::string::npos);
+  EXPECT_NE(r.err.find("INFO: Ready to print.\n"), std::string::npos);
+}
+
+struct StartUpCase {
+  const char* what;
+  const char* ppd;     // fixture name, "" for unset, or a path
+  const char* raster;  // "good", "missing", "text", "empty"
+  const char* message;
+};
+
+TEST_F(Program, StartUpFailuresGiveOneErrorLineAndStatus1) {
+  std::string good = Raster({SmallA4Page()}, "good.ras");
+  WriteFile(dir_.File("text.ras"), "%!PS-Adobe-3.0\nshowpage\n");
+  WriteFile(dir_.File("empty.ras"), "");
+  const StartUpCase cases[] = {
+      {"PPD unset", "", "good", "ERROR: The PPD environment variable is not set"},
+      {"PPD missing", "/nonexistent/file.ppd", "good", "ERROR: Unable to open the PPD file /nonexistent/file.ppd"},
+      {"PPD not a PPD", "text.ras", "good", "ERROR: Unable to open the PPD file"},
+      {"PPD without ModelName", "no_modelname.ppd", "good", "has no ModelName"},
+      {"raster missing", "platform_z.ppd", "missing", "ERROR: Unable to open raster file - No such file or directory"},
+      {"raster not a raster", "platform_z.ppd", "text", "ERROR: Unable to read the job: the input is not a CUPS raster"},
+      {"raster of zero bytes", "platform_z.ppd", "empty", "ERROR: Unable to read the job: the input is not a CUPS raster"},
+  };
+  for (const StartUpCase& c : cases) {
+    RunOptions run;
+    std::string ppd = c.ppd;
+    if (ppd.empty()) {
+      run.unset_env.push_back("PPD");
+    } else {
+      if (ppd == "text.ras") ppd = dir_.File(ppd);
+      else if (ppd[0] != '/') ppd = Fixture(ppd);
+      run.env.push_back("PPD=" + ppd);
+    }
+    std::string raster = dir_.File(std::string(c.raster) + ".ras");
+    ProcessResult r = RunProgram(Filter(), {"42", "user", "title", "1", "", raster}, run);
+    EXPECT_EQ(r.exit_status, 1) << c.what;
+    EXPECT_TRUE(r.out.empty()) << c.what;
+    std::vector<std::string> errors = ErrorLines(r.err);
+    ASSERT_EQ(errors.size(), 1u) << c.what << "\n" << r.err;
+    EXPECT_NE(errors[0].find(c.message), std::string::npos) << c.what << "\n" << errors[0];
+  }
+}
+
+struct BadPageCase {
+  const char* what;
+  void (*change)(cups_page_header2_t*);
+  const char* field;
+};
+
+TEST_F(Program, BadPageHeadersAreRefusedByName) {
+  const BadPageCase cases[] = {
+      {"1-bit page",
+       [](cups_page_header2_t* h) {
+         h->cupsBitsPerColor = h->cupsBitsPerPixel = 1;
+         h->cupsBytesPerLine = (h->cupsWidth + 7) / 8;
+       },
+       "cupsBitsPerColor = 1"},
+      {"RGB page",
+       [](cups_page_header2_t* h) {
+         h->cupsBitsPerPixel = 24;
+         h->cupsColorSpace = CUPS_CSPACE_RGB;
+         h->cupsBytesPerLine = h->cupsWidth * 3;
+       },
+       "cupsBitsPerPixel = 24"},
+      {"black-is-255 grey", [](cups_page_header2_t* h) { h->cupsColorSpace = CUPS_CSPACE_K; }, "cupsColorSpace = 3"},
+      {"colour space outside the enumeration",
+       [](cups_page_header2_t* h) {
+         unsigned junk = 999;
+         memcpy(&h->cupsColorSpace, &junk, sizeof junk);
+         memcpy(&h->Tumble, &junk, sizeof junk);
+       },
+       "cupsColorSpace = 999"},
+      {"page wider than any paper",
+       [](cups_page_header2_t* h) { h->cupsWidth = h->cupsBytesPerLine = 1000000; },
+       "cupsWidth = 1000000"},
+      {"page taller than any paper", [](cups_page_header2_t* h) { h->cupsHeight = 2000000000; }, "cupsHeight = 2000000000"},
+      {"paper larger than A0", [](cups_page_header2_t* h) { h->PageSize[1] = 100000; }, "PageSize[1] = 100000"},
+      {"resolution too fine", [](cups_page_header2_t* h) { h->HWResolution[0] = 9600; }, "HWResolution[0] = 9600"},
+  };
+  for (const BadPageCase& c : cases) {
+    cups_page_header2_t bad = GreyHeader(595, 842, 600, 1000, 1200);
+    c.change(&bad);
+    // The bad page carries no pixel data: it must be refused before anything is read or allocated.
+    RasterPage badPage{bad, {}};
+    for (bool afterGoodPage : {false, true}) {
+      std::vector<RasterPage> pages;
+      if (afterGoodPage) pages.push_back(SmallA4Page());
+      pages.push_back(badPage);
+      ProcessResult r = Run(Fixture("platform_z.ppd"), Raster(pages));
+      std::string page = afterGoodPage ? "2" : "1";
+      EXPECT_NE(r.err.find("ERROR: Page " + page + " refused: " + c.field), std::string::npos) << c.what << "\n"
+                                                                                               << r.err;
+      EXPECT_EQ(r.err.find("PAGE: " + page), std::string::npos) << c.what;
+      if (afterGoodPage) {
+        // The job ends through End of job with the page that was printed.
+        EXPECT_EQ(r.exit_status, 0) << c.what;
+        EXPECT_NE(r.err.find("INFO: Ready to print.\n"), std::string::npos) << c.what;
+      } else {
+        EXPECT_EQ(r.exit_status, 1) << c.what;
+        EXPECT_NE(r.err.find("ERROR: No pages found!\n"), std::string::npos) << c.what;
+        EXPECT_TRUE(r.out.empty()) << c.what;
+      }
+    }
+  }
+}
+
+struct PlatformCase {
+  const char* ppd;
+  int platform;
+};
+
+TEST_F(Program, PlatformFromModelNameOrPlatForm) {
+  std::string raster = Raster({SmallA4Page()});
+  const PlatformCase cases[] = {
+      {"platform_c.ppd", 1},     {"platform_c_mfp.ppd", 1},     {"platform_z.ppd", 2},
+      {"platform_m.ppd", 3},     {"unknown.ppd", 0},            {"unknown_platform_m.ppd", 3},
+      {"unknown_platform_c.ppd", 1},  // the PlatForm text is compared without case
+  };
+  for (const PlatformCase& c : cases) {
+    ProcessResult r = Run(Fixture(c.ppd), raster);
+    EXPECT_EQ(r.exit_status, 0) << c.ppd << "\n" << r.err;
+    EXPECT_NE(r.err.find("DEBUG: ##platform = " + std::to_string(c.platform) + ", ##autoduplex = 0\n"),
+              std::string::npos)
+        << c.ppd;
+    EXPECT_NE(r.err.find("INFO: Ready to print.\n"), std::string::npos) << c.ppd;
+    // The document and page records are not built yet: the stream must at least carry no text.
+    EXPECT_EQ(r.out.find("ERROR"), std::string::npos) << c.ppd;
+    EXPECT_EQ(r.out.find("Fail"), std::string::npos) << c.ppd;
+  }
+}
+
+TEST_F(Program, ProgressLinesEvery128RasterLines) {
+  ProcessResult r = Run(Fixture("platform_m.ppd"), Raster({SmallA4Page()}));
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  // 1200 lines: y = 0, 128, ..., 1152 -> 10 lines, the last at 1152 * 100 / 1200 = 96 %.
+  EXPECT_EQ(Count(r.err, "INFO: Printing page 1, "), 10u);
+  EXPECT_NE(r.err.find("INFO: Printing page 1, 0% complete...\n"), std::string::npos);
+  EXPECT_NE(r.err.find("INFO: Printing page 1, 96% complete...\n"), std::string::npos);
+}
+
+TEST_F(Program, DuplexOptionsAndBackSideRotation) {
+  std::string raster = Raster({SmallA4Page(), SmallA4Page(), SmallA4Page()});
+  ProcessResult r = Run(Fixture("platform_c.ppd"), raster, "Duplex=DuplexNoTumble");
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_NE(r.err.find("DEBUG: ##platform = 1, ##autoduplex = 1\n"), std::string::npos);
+  EXPECT_NE(r.err.find("DEBUG: ##page is 1, rotate180 is 0\n"), std::string::npos);
+  EXPECT_NE(r.err.find("DEBUG: ##page is 2, rotate180 is 1\n"), std::string::npos);
+  EXPECT_NE(r.err.find("DEBUG: ##page is 3, rotate180 is 0\n"), std::string::npos);
+  r = Run(Fixture("platform_c.ppd"), raster, "Duplex=DuplexTumble ImageRotation=True");
+  EXPECT_EQ(Count(r.err, "rotate180 is 1\n"), 3u);
+}
+
+TEST_F(Program, ZOptionsCompletedFromPPDDefaults) {
+  ProcessResult r = Run(Fixture("platform_z.ppd"), Raster({SmallA4Page()}), "noTonerMode");
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_NE(r.err.find("DEBUG:  InputSlot=ManualFeed\n"), std::string::npos);
+  EXPECT_NE(r.err.find("No find ImageRotation option\n"), std::string::npos);
+  EXPECT_NE(r.err.find("-------SupportManualDuplex is 0\n"), std::string::npos);
+}
+
+TEST_F(Program, AutomaticDuplexBecomesManualOnZPrintersThatOfferIt) {
+  ProcessResult r = Run(Fixture("manual_duplex_z.ppd"), Raster({SmallA4Page()}), "Duplex=DuplexTumble");
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_NE(r.err.find("-------SupportManualDuplex is 1\n"), std::string::npos);
+  EXPECT_NE(r.err.find("DEBUG: ##platform = 2, ##autoduplex = 2\n"), std::string::npos);
+  EXPECT_NE(r.err.find("DEBUG: ##ManualDuplex = 1, type is 1\n"), std::string::npos);
+}
+
+struct DeviceCase {
+  const char* what;
+  const char* ppd;
+  const char* deviceId;  // nullptr: no side channel
+  bool supported;
+};
+
+TEST_F(Program, DeviceCheckOverTheSideChannel) {
+  std::string raster = Raster({SmallA4Page()});
+  const char* row0 = "MFG:R&X;CMD:GDI;MDL:RXT30441 series;CLS:PRINTER;DES:R&X RXT30441 series;";
+  const DeviceCase cases[] = {
+      {"listed device ID", "nickname_rxt30441.ppd", row0, true},
+      {"device ID decides over the nickname", "nickname_unlisted.ppd",
+       "MFG:PRUL;MDL:PRLM6100N-series;CLS:PRINTER;DES:PRUL-PRLM6100N-series;", true},
+      {"unlisted device ID, listed nickname", "nickname_rxt30441.ppd", "MFG:Varnel;MDL:K8388 Series;CLS:PRINTER;",
+       false},
+      {"device ID without CLS", "nickname_rxt30441.ppd", "MFG:R&X;MDL:RXT30441 series;DES:R&X RXT30441 series;", false},
+      {"no side channel, listed nickname", "nickname_rxt30441.ppd", nullptr, true},
+      {"no side channel, nickname in lower case", "nickname_lower.ppd", nullptr, true},
+      {"no side channel, unlisted nickname", "nickname_unlisted.ppd", nullptr, false},
+      {"empty device ID falls back to the nickname", "nickname_rxt30441.ppd", "", true},
+  };
+  for (const DeviceCase& c : cases) {
+    RunOptions run;
+    if (c.deviceId != nullptr) run.device_id = std::string(c.deviceId);
+    ProcessResult r = Run(Fixture(c.ppd), raster, "", run);
+    EXPECT_EQ(r.exit_status, c.supported ? 0 : 1) << c.what << "\n" << r.err;
+    EXPECT_NE(r.err.find(c.supported ? "DEBUG: Sup dev.\n" : "DEBUG: Not sup dev.\n"), std::string::npos) << c.what;
+    if (!c.supported) {
+      EXPECT_NE(r.err.find("ERROR: No pages found!\n"), std::string::npos) << c.what;
+      EXPECT_EQ(r.err.find("PAGE:"), std::string::npos) << c.what;
+      EXPECT_TRUE(r.out.empty()) << c.what;
+    }
+    bool queryFails = c.deviceId == nullptr || *c.deviceId == '\0';
+    EXPECT_EQ(r.err.find("DEBUG: Failed to get 1284 information.\n") != std::string::npos, queryFails) << c.what;
+  }
+}
+
+TEST_F(Program, NoDeviceCheckWithoutShortNickName) {
+  RunOptions run;
+  run.device_id = std::string("MFG:Other;MDL:Unknown;");
+  ProcessResult r = Run(Fixture("platform_m.ppd"), Raster({SmallA4Page()}), "", run);
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_EQ(r.err.find("sup dev."), std::string::npos);
+}
+
+// ---- Signals, with the input held at a known point ----
+
+class Signals : public Program {
+ protected:
+  // Sends the raster on standard input and the signal once `trigger` is logged; until then only
+  // `hold` bytes of the input are available.
+  ProcessResult RunHeld(const std::string& ppd, const std::string& raster, size_t hold, const std::string& trigger,
+                        int signal_number) {
+    RunOptions run;
+    run.env.push_back("PPD=" + ppd);
+    run.stdin_data = raster;
+    run.stdin_hold_at = hold;
+    run.signal_when_stderr_has = trigger;
+    run.signal_number = signal_number;
+    run.timeout_ms = 30000;
+    return RunProgram(Filter(), {"42", "user", "title", "1", ""}, run);
+  }
+  std::string OnePage() { return ReadFile(Raster({SmallA4Page()}, "one.ras")); }
+  std::string TwoPages() { return ReadFile(Raster({SmallA4Page(), SmallA4Page()}, "two.ras")); }
+};
+
+TEST_F(Signals, TermBetweenPagesEndsTheJobAfterThePage) {
+  for (const char* ppd : {"platform_z.ppd", "platform_m.ppd"}) {
+    ProcessResult r = RunHeld(Fixture(ppd), TwoPages(), OnePage().size(), "DEBUG: ##page is 1", 15);
+    ASSERT_TRUE(r.signal_sent) << ppd;
+    EXPECT_FALSE(r.timed_out) << ppd;
+    EXPECT_EQ(r.exit_status, 0) << ppd << "\n" << r.err;
+    EXPECT_NE(r.err.find("PAGE: 1 1\n"), std::string::npos) << ppd;
+    EXPECT_EQ(r.err.find("PAGE: 2"), std::string::npos) << ppd;
+    EXPECT_NE(r.err.find("INFO: Ready to print.\n"), std::string::npos) << ppd;
+  }
+}
+
+TEST_F(Signals, TermDuringAPageStopsReadingIt) {
+  std::string one = OnePage();
+  for (const char* ppd : {"platform_z.ppd", "platform_m.ppd"}) {
+    bool platformM = std::string(ppd) == "platform_m.ppd";
+    ProcessResult r = RunHeld(Fixture(ppd), TwoPages(), one.size() / 2, "INFO: Printing page 1, 0%", 15);
+    ASSERT_TRUE(r.signal_sent) << ppd;
+    EXPECT_FALSE(r.timed_out) << ppd;
+    EXPECT_EQ(r.exit_status, 0) << ppd << "\n" << r.err;
+    EXPECT_EQ(r.err.find("INFO: Printing page 1, 96%"), std::string::npos) << ppd;
+    EXPECT_EQ(r.err.find("PAGE: 2"), std::string::npos) << ppd;
+    // Z completes the cut page (rotation decision, image, end of page); M drops it at once.
+    EXPECT_EQ(r.err.find("DEBUG: ##page is 1, rotate180") != std::string::npos, !platformM) << ppd;
+    EXPECT_NE(r.err.find("INFO: Ready to print.\n"), std::string::npos) << ppd;
+  }
+}
+
+// A timer signal while the page is read writes the two filler bytes, the only printer data so far.
+TEST_F(Signals, KeepAliveFillerWhileThePageIsRead) {
+  std::string one = OnePage();
+  ProcessResult r = RunHeld(Fixture("platform_z.ppd"), one, one.size() / 2, "INFO: Printing page 1, 0%", 14);
+  ASSERT_TRUE(r.signal_sent);
+  EXPECT_EQ(r.term_signal, 0);
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_EQ(r.out, std::string(2, '\0'));
+}
+
+}  // namespace

@@ -1,0 +1,81 @@
+// Decoding of JBIG bi-level images with libjbig's decoder.
+extern "C" {
+#include <jbig.h>
+}
+
+#include <cstring>
+
+#include "byte_order.h"
+#include "inspect_internal.h"
+
+namespace varnel_inspect {
+
+namespace {
+// Refuse images whose header asks for more than this much bitmap memory (corrupt headers).
+constexpr unsigned long long kMaxBitmapBytes = 512ull << 20;
+
+struct DecoderState {
+  jbg_dec_state state;
+  DecoderState() { jbg_dec_init(&state); }
+  ~DecoderState() { jbg_dec_free(&state); }
+  DecoderState(const DecoderState&) = delete;
+  DecoderState& operator=(const DecoderState&) = delete;
+};
+}  // namespace
+
+bool ParseJbigHeader(const uint8_t* data, size_t size, JbigHeader* header) {
+  if (size < kJbigHeaderBytes) return false;
+  header->dl = data[0];
+  header->d = data[1];
+  header->planes = data[2];
+  header->width = Be32(data + 4);
+  header->height = Be32(data + 8);
+  header->l0 = Be32(data + 12);
+  header->mx = data[16];
+  header->my = data[17];
+  header->order = data[18];
+  header->options = data[19];
+  return true;
+}
+
+JbigDecode DecodeJbig(const uint8_t* data, size_t size) {
+  JbigDecode out;
+  JbigHeader header;
+  if (!ParseJbigHeader(data, size, &header)) {
+    out.error = "shorter than a JBIG header";
+    return out;
+  }
+  if (header.planes != 1) {
+    out.error = "JBIG header has " + std::to_string(header.planes) + " planes, not 1";
+    return out;
+  }
+  if (header.width == 0 || header.width > 0xFFFFFFul ||
+      static_cast<unsigned long long>(header.width) * header.height / 8 > kMaxBitmapBytes) {
+    out.error = "JBIG header size " + std::to_string(header.width) + " x " + std::to_string(header.height) +
+                " is not plausible";
+    return out;
+  }
+  DecoderState decoder;
+  jbg_dec_maxsize(&decoder.state, header.width, header.height);
+  size_t used = 0;
+  // libjbig only reads the buffer; its interface is not const-qualified.
+  int status = jbg_dec_in(&decoder.state, const_cast<unsigned char*>(data), size, &used);
+  out.consumed = used;
+  if (status == JBG_EAGAIN) {
+    out.error = "the data end before the image is complete";
+    return out;
+  }
+  if (status != JBG_EOK) {
+    out.error = std::string("decoder error: ") + jbg_strerror(status);
+    return out;
+  }
+  out.complete = true;
+  out.image.width = static_cast<unsigned>(jbg_dec_getwidth(&decoder.state));
+  out.image.height = static_cast<unsigned>(jbg_dec_getheight(&decoder.state));
+  const unsigned char* plane = jbg_dec_getimage(&decoder.state, 0);
+  size_t bytes = out.image.Stride() * out.image.height;
+  out.image.rows.assign(plane, plane + bytes);
+  return out;
+}
+
+}  // namespace varnel_inspect

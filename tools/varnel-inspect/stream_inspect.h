@@ -1,0 +1,91 @@
+// Independent reader of host-based printer streams (C, Z and M controller platforms): splits a
+// stream into its items, checks checksums, lengths and the document/page order, and decodes the
+// JBIG page images. Used by the varnel-inspect program and, in-process, by tests.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace varnel_inspect {
+
+enum class Platform { Unknown = 0, C = 1, Z = 2, M = 3 };
+const char* PlatformName(Platform platform);
+
+struct Field {
+  std::string name;
+  long long value = 0;
+};
+using FieldList = std::vector<Field>;
+// Value of the named field, or `fallback` when the list has none.
+long long FieldValue(const FieldList& fields, const std::string& name, long long fallback = -1);
+bool HasField(const FieldList& fields, const std::string& name);
+
+enum class ItemKind { Text, ShortRecord, Filler, JbigData, MCommand, MParam, Unknown };
+const char* ItemKindName(ItemKind kind);
+
+struct Item {
+  size_t offset = 0;
+  size_t length = 0;
+  ItemKind kind = ItemKind::Unknown;
+  std::string name;  // record or command name, PJL line key, "filler", ...
+  std::string text;  // printable text of a text item (without CR LF)
+  FieldList fields;  // decoded fields in wire order
+};
+
+struct Defect {
+  size_t offset = 0;
+  std::string what;
+};
+
+// A decoded bi-level image: `width` bits per row, rows padded to whole bytes, 1 = black.
+struct Bitmap {
+  unsigned width = 0;
+  unsigned height = 0;
+  std::vector<uint8_t> rows;
+  size_t Stride() const { return (width + 7) / 8; }
+  bool Bit(unsigned x, unsigned y) const { return (rows[y * Stride() + x / 8] >> (7 - x % 8)) & 1; }
+};
+
+struct Page {
+  int index = 0;            // 1-based position in the stream
+  size_t offset = 0;        // offset of the page's first record
+  FieldList fields;         // page-spec / START_PAGE_CMD fields, raster-image and coverage fields
+  unsigned bitsPerPixel = 1;
+  unsigned pixelWidth = 0;  // pixels per row (half the plane width for a 2-bit page)
+  bool decoded = false;     // true when every JBIG image of the page decoded completely
+  Bitmap plane;             // the JBIG bit plane, Z bands stacked
+};
+
+struct Document {
+  FieldList fields;               // job specification, density, toner, date, ...
+  std::vector<std::string> pjl;   // PJL lines of the job header
+};
+
+struct InspectResult {
+  Platform platform = Platform::Unknown;
+  size_t streamBytes = 0;
+  std::vector<Item> items;
+  std::vector<Defect> defects;
+  Document document;
+  std::vector<Page> pages;
+  bool Clean() const { return defects.empty(); }
+};
+
+InspectResult InspectStream(const uint8_t* data, size_t size);
+InspectResult InspectStream(const std::vector<uint8_t>& data);
+
+// Text forms used by the program.
+std::string FormatListing(const InspectResult& result);
+std::string FormatSummary(const InspectResult& result);
+std::string FormatDefects(const InspectResult& result);
+
+// Page pictures: PBM (P4) is the bit plane as sent; PNG shows what is printed (a 2-bit page as
+// four grey levels, 0 = white ... 3 = black). Return false with `error` set on failure.
+bool WritePbm(const std::string& path, const Bitmap& plane, std::string* error);
+bool WritePng(const std::string& path, const Page& page, std::string* error);
+// Writes DIR/page-NNN.png and DIR/page-NNN.pbm for every decoded page.
+bool WritePagePictures(const std::string& folder, const InspectResult& result, std::string* error);
+
+}  // namespace varnel_inspect
