@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "common.h"
+#include "cupsdll.h"
 #include "page_transform.h"
 
 namespace {
@@ -34,7 +35,9 @@ std::vector<off_t> gOddPageStarts;
 // A spool file whose name is removed right away: its data lives as long as the descriptor, so
 // the file cannot outlive the job, whatever way the process ends. Returns the descriptor or -1.
 int CreateSpoolFile(char* name, size_t nameSize) {
-  int fd = cupsTempFd(name, static_cast<int>(nameSize));
+  // The bound pointer when the CUPS library was bound for the job, else the linked function.
+  int (*tempFd)(char*, int) = pfcupsTempFd != nullptr ? pfcupsTempFd : cupsTempFd;
+  int fd = tempFd(name, static_cast<int>(nameSize));
   if (fd < 0) return -1;
   unlink(name);
   if (fd == 0) {  // 0 means "no spool file" to the output sink
