@@ -1,0 +1,313 @@
+#include "private_cupsd.h"
+
+#include <arpa/inet.h>
+#include <cups/cups.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <thread>
+
+namespace varnel_test {
+namespace {
+
+constexpr const char* kStockServerBin = "/usr/lib/cups";
+
+using Clock = std::chrono::steady_clock;
+
+void Sleep(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+void MakeFolder(const std::string& path) {
+  mkdir(path.c_str(), 0755);
+  chmod(path.c_str(), 0755);  // a umask must not make it unreadable for the jobs' user
+}
+
+// A loopback port that nobody listens on right now (the kernel picks it).
+int FreeLoopbackPort() {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) return 0;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = 0;
+  socklen_t length = sizeof address;
+  int port = 0;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+    port = ntohs(address.sin_port);
+  close(fd);
+  return port;
+}
+
+// Full path of a CUPS command: the administration tools live in sbin folders.
+std::string FindProgram(const std::string& name) {
+  std::string path = getenv("PATH") ? getenv("PATH") : "";
+  path += ":/usr/sbin:/sbin:/usr/bin:/bin";
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find(':', start);
+    if (end == std::string::npos) end = path.size();
+    std::string candidate = path.substr(start, end - start) + "/" + name;
+    if (end > start && access(candidate.c_str(), X_OK) == 0) return candidate;
+    start = end + 1;
+  }
+  return name;
+}
+
+bool CopyProgram(const std::string& from, const std::string& to) {
+  std::ifstream in(from, std::ios::binary);
+  if (!in) return false;
+  unlink(to.c_str());
+  {
+    std::ofstream out(to, std::ios::binary | std::ios::trunc);
+    out << in.rdbuf();
+    if (!out) return false;
+  }
+  // Group- or world-writable programs are refused by the scheduler; 0700 would stop user lp.
+  return chmod(to.c_str(), 0755) == 0;
+}
+
+std::string BaseName(const std::string& path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+void LinkStockFilters(const std::string& filter_dir) {
+  std::string stock = std::string(kStockServerBin) + "/filter";
+  DIR* dir = opendir(stock.c_str());
+  if (dir == nullptr) return;
+  while (dirent* entry = readdir(dir)) {
+    std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    symlink((stock + "/" + name).c_str(), (filter_dir + "/" + name).c_str());
+  }
+  closedir(dir);
+}
+
+}  // namespace
+
+PrivateCupsd::PrivateCupsd() {
+  const std::string& r = dir_.path();
+  for (const char* sub : {"/etc", "/etc/ssl", "/lib", "/lib/filter", "/lib/backend", "/spool", "/spool/tmp",
+                          "/cache", "/state", "/log", "/out"})
+    MakeFolder(r + sub);
+  symlink((std::string(kStockServerBin) + "/daemon").c_str(), (r + "/lib/daemon").c_str());
+  LinkStockFilters(r + "/lib/filter");
+  // Jobs run as user lp when the scheduler runs as root; the output folder must be theirs.
+  if (geteuid() == 0) {
+    if (passwd* lp = getpwnam("lp")) {
+      if (chown(OutputDir().c_str(), lp->pw_uid, lp->pw_gid) != 0) perror("chown out");
+    }
+  }
+}
+
+PrivateCupsd::~PrivateCupsd() { Stop(); }
+
+std::string PrivateCupsd::OutputDir() const { return dir_.path() + "/out"; }
+
+std::string PrivateCupsd::ErrorLog() const {
+  return ReadFile(dir_.path() + "/log/error_log") + ReadFile(dir_.path() + "/log/cupsd.out");
+}
+
+bool PrivateCupsd::InstallFilter(const std::string& program, const std::string& name) {
+  return CopyProgram(program, dir_.path() + "/lib/filter/" + (name.empty() ? BaseName(program) : name));
+}
+
+bool PrivateCupsd::InstallBackend(const std::string& program, const std::string& name) {
+  return CopyProgram(program, dir_.path() + "/lib/backend/" + (name.empty() ? BaseName(program) : name));
+}
+
+void PrivateCupsd::SetEnv(const std::string& name, const std::string& value) {
+  set_env_.push_back(name + " " + value);
+}
+
+void PrivateCupsd::WriteConfiguration() const {
+  const std::string& r = dir_.path();
+  std::string files = "ServerRoot " + r + "/etc\n" + "ServerBin " + r + "/lib\n" + "RequestRoot " + r +
+                      "/spool\n" + "TempDir " + r + "/spool/tmp\n" + "CacheDir " + r + "/cache\n" +
+                      "StateDir " + r + "/state\n" + "ServerKeychain " + r + "/etc/ssl\n" + "Printcap " + r +
+                      "/etc/printcap\n" + "ErrorLog " + r + "/log/error_log\n" + "AccessLog " + r +
+                      "/log/access_log\n" + "PageLog " + r + "/log/page_log\n" +
+                      "FileDevice No\n"
+                      // Sanitizer settings of the test run reach the filters that the jobs start.
+                      "PassEnv ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS\n";
+  for (const auto& entry : set_env_) files += "SetEnv " + entry + "\n";
+  WriteFile(r + "/etc/cups-files.conf", files);
+
+  std::string daemon = "LogLevel debug\n"
+                       "MaxLogSize 0\n"
+                       "Listen 127.0.0.1:" + std::to_string(port_) + "\n" +
+                       "Listen " + r + "/cupsd.sock\n" +
+                       "Browsing No\n"
+                       "BrowseLocalProtocols none\n"
+                       "WebInterface No\n"
+                       "DefaultAuthType None\n"
+                       "ErrorPolicy abort-job\n"
+                       "PreserveJobHistory Yes\n"
+                       "<Location />\n"
+                       "  Order allow,deny\n"
+                       "  Allow from 127.0.0.1\n"
+                       "</Location>\n"
+                       "<Policy default>\n"
+                       "  <Limit All>\n"
+                       "    Order deny,allow\n"
+                       "  </Limit>\n"
+                       "</Policy>\n";
+  WriteFile(r + "/etc/cupsd.conf", daemon);
+}
+
+bool PrivateCupsd::SchedulerRunning() const {
+  RunOptions options;
+  options.timeout_ms = 5000;
+  ProcessResult status = RunProgram(FindProgram("lpstat"), {"-h", server_, "-r"}, options);
+  // lpstat -r exits with 0 whether or not the scheduler answers: only its text tells.
+  return status.out.find("scheduler is running") != std::string::npos &&
+         status.out.find("not running") == std::string::npos;
+}
+
+bool PrivateCupsd::Start(int timeout_ms) {
+  for (int attempt = 0; attempt < 3 && !running(); ++attempt) StartOnce(timeout_ms);
+  return running();
+}
+
+bool PrivateCupsd::StartOnce(int timeout_ms) {
+  port_ = FreeLoopbackPort();
+  if (port_ == 0) return false;
+  server_ = "127.0.0.1:" + std::to_string(port_);
+  WriteConfiguration();
+  const std::string& r = dir_.path();
+  std::string conf = r + "/etc/cupsd.conf", files = r + "/etc/cups-files.conf", out = r + "/log/cupsd.out";
+  std::string program = FindProgram("cupsd");
+
+  pid_t child = fork();
+  if (child < 0) return false;
+  if (child == 0) {
+    int log = open(out.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    int null_in = open("/dev/null", O_RDONLY);
+    if (log >= 0) {
+      dup2(log, 1);
+      dup2(log, 2);
+    }
+    if (null_in >= 0) dup2(null_in, 0);
+    for (int fd = 3; fd < 1024; ++fd) close(fd);
+    execl(program.c_str(), "cupsd", "-f", "-c", conf.c_str(), "-s", files.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  pid_ = child;
+
+  auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  while (Clock::now() < deadline) {
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {  // it gave up, e.g. the port was taken meanwhile
+      pid_ = -1;
+      return false;
+    }
+    if (SchedulerRunning()) return true;
+    Sleep(50);
+  }
+  Stop();
+  return false;
+}
+
+void PrivateCupsd::Stop() {
+  if (pid_ <= 0) return;
+  kill(pid_, SIGTERM);
+  auto deadline = Clock::now() + std::chrono::seconds(10);
+  int status = 0;
+  while (waitpid(pid_, &status, WNOHANG) == 0) {
+    if (Clock::now() > deadline) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, &status, 0);
+      break;
+    }
+    Sleep(20);
+  }
+  pid_ = -1;
+}
+
+ProcessResult PrivateCupsd::Client(const std::string& command, const std::vector<std::string>& args) const {
+  std::vector<std::string> full = {"-h", server_};
+  full.insert(full.end(), args.begin(), args.end());
+  RunOptions options;
+  options.timeout_ms = 30000;
+  options.unset_env = {"CUPS_SERVER"};
+  return RunProgram(FindProgram(command), full, options);
+}
+
+bool PrivateCupsd::AddQueue(const std::string& name, const std::string& device_uri, const std::string& ppd) {
+  ProcessResult added = Client("lpadmin", {"-p", name, "-E", "-v", device_uri, "-P", ppd});
+  if (added.exit_status != 0) {
+    fprintf(stderr, "lpadmin failed: %s%s\n", added.out.c_str(), added.err.c_str());
+    return false;
+  }
+  return Client("cupsenable", {name}).exit_status == 0 && Client("cupsaccept", {name}).exit_status == 0;
+}
+
+int PrivateCupsd::Submit(const std::string& queue, const std::string& file, const std::vector<std::string>& args) {
+  std::vector<std::string> full = {"-d", queue};
+  full.insert(full.end(), args.begin(), args.end());
+  full.push_back(file);
+  ProcessResult submitted = Client("lp", full);
+  // "request id is QUEUE-42 (1 file(s))"
+  const std::string marker = "request id is " + queue + "-";
+  size_t at = submitted.out.find(marker);
+  if (submitted.exit_status != 0 || at == std::string::npos) {
+    fprintf(stderr, "lp failed: %s%s\n", submitted.out.c_str(), submitted.err.c_str());
+    return -1;
+  }
+  return atoi(submitted.out.c_str() + at + marker.size());
+}
+
+bool PrivateCupsd::Cancel(int job_id) { return Client("cancel", {std::to_string(job_id)}).exit_status == 0; }
+
+std::vector<std::pair<int, int>> PrivateCupsd::Jobs(const std::string& queue, bool active_only) const {
+  std::vector<std::pair<int, int>> found;
+  http_t* http = httpConnect2("127.0.0.1", port_, nullptr, AF_INET, HTTP_ENCRYPTION_NEVER, 1, 5000, nullptr);
+  if (http == nullptr) return found;
+  cups_job_t* jobs = nullptr;
+  int count = cupsGetJobs2(http, &jobs, nullptr, 0, active_only ? CUPS_WHICHJOBS_ACTIVE : CUPS_WHICHJOBS_ALL);
+  for (int i = 0; i < count; ++i)
+    if (queue.empty() || (jobs[i].dest && queue == jobs[i].dest)) found.emplace_back(jobs[i].id, jobs[i].state);
+  cupsFreeJobs(count, jobs);
+  httpClose(http);
+  return found;
+}
+
+bool PrivateCupsd::WaitUntilIdle(const std::string& queue, int timeout_ms) {
+  auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  while (Clock::now() < deadline) {
+    if (Jobs(queue, true).empty()) return true;
+    Sleep(100);
+  }
+  return false;
+}
+
+bool PrivateCupsd::WaitUntilProcessing(int job_id, int timeout_ms) {
+  auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  while (Clock::now() < deadline) {
+    int state = JobState(job_id);
+    if (state == IPP_JSTATE_PROCESSING) return true;
+    if (state > IPP_JSTATE_PROCESSING) return false;
+    Sleep(20);
+  }
+  return false;
+}
+
+int PrivateCupsd::JobState(int job_id) const {
+  for (const auto& job : Jobs("", false))
+    if (job.first == job_id) return job.second;
+  return 0;
+}
+
+}  // namespace varnel_test
