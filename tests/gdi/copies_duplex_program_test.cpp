@@ -102,6 +102,7 @@ struct Job {
   std::string options;       // argv[5]
   unsigned widthPt = kSmallPagePt, heightPt = kSmallPagePt;
   unsigned dpi = 600;
+  bool spoolFolderMissing = false;  // TMPDIR names a folder that does not exist
 };
 
 struct JobResult {
@@ -121,7 +122,7 @@ JobResult RunJob(const Job& job, RunOptions options = RunOptions(), bool rasterO
     pages.push_back(PageWithBars(k, job.widthPt, job.heightPt, job.copies, job.duplex, job.dpi));
   WriteRaster(dir.File("job.ras"), pages);
   options.env.push_back("PPD=" + dir.File("printer.ppd"));
-  options.env.push_back("TMPDIR=" + spoolDir.path());
+  options.env.push_back("TMPDIR=" + spoolDir.path() + (job.spoolFolderMissing ? "/missing" : ""));
   std::vector<std::string> args = {"42", "user", "title", std::to_string(job.copies), job.options};
   if (!rasterOnStdin) args.push_back(dir.File("job.ras"));
   JobResult result;
@@ -408,5 +409,20 @@ TEST(CopiesCancel, CancelBetweenPagesReplaysNothingAndLeavesNoSpoolFile) {
     EXPECT_TRUE(result.spoolFilesLeft.empty());
     EXPECT_EQ(result.run.err.find("INFO:" + std::string(kTurnOverText)), std::string::npos);
     EXPECT_EQ(result.pages, c.expected);
+  }
+}
+
+// A spool file that cannot be created ends the job at its first page with status 1 and a log line.
+TEST(SpoolFiles, UncreatableSpoolFileEndsTheJob) {
+  for (const char* options : {"Collate=True", "ManualDuplex=True"}) {
+    SCOPED_TRACE(options);
+    Job job = CopiesJob(2, 2, options);
+    job.spoolFolderMissing = true;
+    JobResult result = RunJob(job);
+    EXPECT_EQ(result.run.exit_status, 1);
+    EXPECT_NE(result.run.err.find(" file open fail\n"), std::string::npos) << result.run.err;
+    EXPECT_NE(result.run.err.find("ERROR: "), std::string::npos);
+    EXPECT_TRUE(result.pages.empty());
+    EXPECT_TRUE(result.spoolFilesLeft.empty());
   }
 }
