@@ -11,3 +11,6 @@ int Rotate180(char* imgBuf, unsigned int widthBytes, unsigned int heightPixels);
 int Rotate90(unsigned char* imgBuf, unsigned int widthBytes, unsigned int heightPixels);
 // Sends one blank page numbered g_page + 1 through the normal page sequence.
 void InsertBlankPage(cups_page_header2_t header, PGDI_START_PAGE_PARAM pStartPageParam, int platform);
+// Puts step in front of the error chain (prntLastError) and logs the chain on standard error,
+// one "ERROR: " line per message.
+void ReportChainedFailure(const char* step);
