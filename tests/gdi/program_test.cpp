@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "stream_inspect.h"
 #include "test_support.h"
 
 using namespace varnel_test;
@@ -332,14 +333,24 @@ TEST_F(Signals, TermDuringAPageStopsReadingIt) {
   }
 }
 
-// A timer signal while the page is read writes the two filler bytes, the only printer data so far.
+// A timer signal while the page is read adds one filler pair between records, and nothing else.
 TEST_F(Signals, KeepAliveFillerWhileThePageIsRead) {
   std::string one = OnePage();
+  RunOptions quiet;
+  quiet.env.push_back("PPD=" + Fixture("platform_z.ppd"));
+  quiet.stdin_data = one;
+  ProcessResult plain = RunProgram(Filter(), {"42", "user", "title", "1", ""}, quiet);
+  ASSERT_EQ(plain.exit_status, 0) << plain.err;
+
   ProcessResult r = RunHeld(Fixture("platform_z.ppd"), one, one.size() / 2, "INFO: Printing page 1, 0%", 14);
   ASSERT_TRUE(r.signal_sent);
   EXPECT_EQ(r.term_signal, 0);
   EXPECT_EQ(r.exit_status, 0) << r.err;
-  EXPECT_EQ(r.out, std::string(2, '\0'));
+  EXPECT_EQ(r.out.size(), plain.out.size() + 2);
+  std::vector<uint8_t> bytes(r.out.begin(), r.out.end());
+  varnel_inspect::InspectResult inspected = varnel_inspect::InspectStream(bytes);
+  EXPECT_TRUE(inspected.Clean()) << (inspected.defects.empty() ? "" : inspected.defects.front().what);
+  EXPECT_EQ(inspected.pages.size(), 1u);
 }
 
 }  // namespace

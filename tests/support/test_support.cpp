@@ -131,6 +131,8 @@ ProcessResult RunProgram(const std::string& program, const std::vector<std::stri
     backend = fork();
     if (backend == 0) {
       close(channel[0]);
+      // The backend must not hold the filter's pipes open, or their ends are never seen.
+      for (int fd : {in_pipe[0], in_pipe[1], out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]}) close(fd);
       ServeSideChannel(channel[1], *options.device_id);
     }
     close(channel[1]);

@@ -1,0 +1,15 @@
+// The two copiers that pass the job file to standard output and complete its PJL header.
+#pragma once
+
+#include <string>
+
+// Copies the file at path to standard output; false when it cannot be opened.
+bool WritePSdataToStdout(char* argv[], const char* path);
+bool CopyForQd3840(char* argv[], const char* path);
+bool CopyForGenericPrinter(char* argv[], const char* path);
+
+// Duplex option of the job: 0 None, 1 DuplexNoTumble, 2 DuplexTumble, 3 other, -1 absent.
+int isDuplexPrint(const char* options_text, std::string& value_out);
+
+// Writes the bytes to standard output; false (after logging) when the write failed.
+bool WriteToPrinter(const std::string& bytes);

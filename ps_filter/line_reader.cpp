@@ -1,0 +1,17 @@
+// Line reading of raw bytes.
+#include "line_reader.h"
+
+#include <cstdlib>
+
+LineReader::~LineReader() {
+  free(buffer_);
+  if (file_ != nullptr) fclose(file_);
+}
+
+bool LineReader::Next(std::string& line) {
+  if (file_ == nullptr) return false;
+  ssize_t length = getdelim(&buffer_, &capacity_, '\n', file_);
+  if (length <= 0) return false;
+  line.assign(buffer_, static_cast<size_t>(length));
+  return true;
+}

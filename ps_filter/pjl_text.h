@@ -1,0 +1,22 @@
+// Byte-string helpers shared by the copiers and the PJL producers: case-insensitive search that
+// works on binary data, and the conversion of untrusted job values into safe PJL text.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+// Offset of the first case-insensitive occurrence of needle in text at or after from, or npos.
+size_t FindNoCase(const std::string& text, const std::string& needle, size_t from = 0);
+bool ContainsNoCase(const std::string& text, const std::string& needle);
+bool StartsWithNoCase(const std::string& text, const std::string& prefix);
+bool EndsWithNoCase(const std::string& text, const std::string& suffix);
+
+// A value to be written between double quotes in a PJL line: control characters (CR and LF
+// included), DEL and double quotes are dropped so the value cannot end the line or the quotes.
+std::string QuotedPjlValue(const std::string& value);
+
+// The copy count of argv[4]: its leading decimal number; anything that is not a positive number
+// counts as 1.
+int ParseCopyCount(const char* text);
+// The job id of argv[1] as the non-negative number it starts with (0 when it has none).
+int ParseJobId(const char* text);

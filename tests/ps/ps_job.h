@@ -1,0 +1,70 @@
+// Running pstoVarnel on small PostScript jobs with a JCL header, in a scratch TMPDIR.
+#pragma once
+
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace ps_test {
+
+const std::string kUel = "\x1b%-12345X";
+const std::string kEndOfJob = std::string("\x04") + kUel;
+const std::string kTrailer = "%%Trailer\nend\n%%Pages: 4\n%%BoundingBox: 0 0 595 842\n%%EOF\n" + kEndOfJob + "\n";
+
+inline std::string HostName() {
+  char host[256] = {0};
+  gethostname(host, sizeof host - 1);
+  return host;
+}
+
+// The JCL header as the stock chain builds it from a PPD whose JCL holds the four anchors in
+// the order the filter edits them.
+inline std::string Jcl(const std::string& user = "alice") {
+  return kUel + "@PJL\n@PJL JOB NAME = \"Report\" DISPLAY = \"1 " + user + " Report\"\n@PJL SET USERNAME = \"" + user +
+         "\"\n@PJL SET TIMEPRINT=ON\n@PJL SET QTY=1\n@PJL SET BITSPERPIXEL=1\n@PJL ENTER LANGUAGE=POSTSCRIPT\n";
+}
+
+inline std::string Body(const std::string& pages = "%%Page: 1 1\nshowpage\n") {
+  return "%!PS-Adobe-3.0\n%%Pages: 1\n%%EndComments\n%%BeginSetup\n%%EndSetup\n" + pages + "%%EOF\n";
+}
+
+struct Job {
+  std::string ppd = "generic.ppd";
+  std::string user = "alice";
+  std::string copies = "1";
+  std::string options;
+  std::string input;                 // standard input (when file is empty)
+  std::string file;                  // argv[6] when set
+  std::vector<std::string> env;      // extra variables
+  varnel_test::RunOptions run;       // signal and side-channel settings
+};
+
+struct JobResult {
+  varnel_test::ProcessResult process;
+  std::vector<std::string> left_in_tmpdir;
+};
+
+inline JobResult RunJob(const Job& job) {
+  varnel_test::TempDir tmp;
+  varnel_test::RunOptions run = job.run;
+  run.argv0 = "queue1";
+  run.stdin_data = job.input;
+  run.env.push_back("TMPDIR=" + tmp.path());
+  run.env.push_back("PPD=" + (job.ppd.empty() ? std::string("/nonexistent.ppd")
+                                              : varnel_test::SourcePath("tests/fixtures/ps/" + job.ppd)));
+  run.env.push_back("CUPS_SERVER=127.0.0.1:9");
+  run.env.push_back("CONTENT_TYPE=application/postscript");
+  run.env.push_back("FINAL_CONTENT_TYPE=application/vnd.cups-postscript");
+  run.env.insert(run.env.end(), job.env.begin(), job.env.end());
+  std::vector<std::string> args = {"42", job.user, "Report", job.copies, job.options};
+  if (!job.file.empty()) args.push_back(job.file);
+  JobResult result;
+  result.process = varnel_test::RunProgram(varnel_test::BuildPath("ps_filter/pstoVarnel"), args, run);
+  result.left_in_tmpdir = varnel_test::ListFiles(tmp.path());
+  return result;
+}
+
+}  // namespace ps_test
