@@ -84,8 +84,9 @@ TEST_F(PostScriptChainTest, GenericModelWithoutExtrasNamesTheOwnerAndSwitchesDup
 }
 
 TEST_F(PostScriptChainTest, Qd3840ModelGetsOwnerJobIdAndPinOnTheJobLine) {
+  // Without collation (no Collate word in the options) the PIN lines follow the job line.
   ProcessResult run = Print("prlp8400.ppd", 1,
-                            {"Collate=False", "LockedPinPrint=True", "PinNum1=9", "PinNum2=8", "PinNum3=7", "PinNum4=6"});
+                            { "LockedPinPrint=True", "PinNum1=9", "PinNum2=8", "PinNum3=7", "PinNum4=6"});
   ASSERT_EQ(run.exit_status, 0) << run.err;
   ExpectInOrder(run.out, {"@PJL JOB NAME", "\n@PJL SET JOBOWNER=\"" + HostName() + "\"\n@PJL SET JOBID=1\n",
                           "@PJL SET JOBOWNER=\"vn" + HostName() + "\"\n", "@PJL SET PINJOBNAME=\"alice\"\n",
