@@ -1,0 +1,8 @@
+// Case-insensitive search inside a buffer that need not end with a NUL.
+#pragma once
+
+#include <cstddef>
+
+// True when needle (a C string, non-empty) occurs in the first length bytes of text, ignoring
+// ASCII case. Never reads text beyond length.
+bool ContainsIgnoringCaseWithin(const char* text, size_t length, const char* needle);
