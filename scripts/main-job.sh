@@ -1,7 +1,16 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the driver and prints a bundled sample page: an A4 600 dpi
-# raster of text-like bars and a grey ramp goes through rastertoVarnel for the bundled PPD of a
-# Z-platform model, and the printer stream lands in out/sample.prn.
+# The sample job: installs what is missing, builds the driver, and sends the bundled sample PDF
+# (tests/fixtures/sample.pdf, 3 A4 pages) through the real CUPS filter chain - cupsfilter with
+# the generated PPD of a default model: pdftopdf, gstoraster, rastertoVarnel - into the printer
+# stream. The stream inspector then checks the stream and draws every printed page.
+#
+# Results in out/: sample.prn (printer stream), cupsfilter.log (the chain's log),
+# inspect.txt (the inspector's summary), inspect-listing.txt (every item of the stream) and
+# pages/page-NNN.png (one picture per printed page).
+#
+# VARNEL_MODEL picks another generated PPD (default q7306mf.ppd, a platform Z model; e.g.
+# rxt30441.ppd for platform C, rxt415k3.ppd for platform M); further arguments are passed to
+# cupsfilter as job options, e.g. `bash scripts/main-job.sh -o Duplex=DuplexNoTumble -n 2`.
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$top"
@@ -9,21 +18,43 @@ bash scripts/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j"$(nproc)"
 
-mkdir -p out
-ppd="$top/samples/varnel-t4544.ppd"
-build/tools/sample-page/sample-page out/sample.ras 1
-status=0
-PPD="$ppd" build/gdi_filter/rastertoVarnel 1 "$(id -un)" "Sample page" 1 "" out/sample.ras \
-  > out/sample.prn 2> out/sample.log || status=$?
+model="${VARNEL_MODEL:-q7306mf.ppd}"
+ppd="$top/build/ppd/generated/$model"
+document="$top/tests/fixtures/sample.pdf"
+inspect="$top/build/tools/varnel-inspect/varnel-inspect"
+[ -f "$ppd" ] || { echo "No generated PPD $model in build/ppd/generated" >&2; exit 1; }
 
-size=$(stat -c %s out/sample.prn)
-echo "PPD:      $ppd ($(sed -n 's/^\*ModelName: "\(.*\)"/\1/p' "$ppd"))"
-echo "Raster:   out/sample.ras ($(stat -c %s out/sample.ras) bytes, 1 page A4 600 dpi)"
-echo "Stream:   out/sample.prn ($size bytes), exit status $status"
-if [ "$size" -gt 0 ]; then
-  echo "First bytes:"
-  head -c 64 out/sample.prn | od -A d -t x1z | head -n 5
+# cupsfilter finds its filters in a ServerBin: a private one with the stock filters and ours.
+serverbin="$(mktemp -d)"
+trap 'rm -rf "$serverbin"' EXIT
+chmod 0755 "$serverbin"
+mkdir -m 0755 "$serverbin/filter"
+ln -s "$(cups-config --serverbin)"/filter/* "$serverbin/filter/"
+rm -f "$serverbin/filter/rastertoVarnel" "$serverbin/filter/pstoVarnel"
+install -m 0755 build/gdi_filter/rastertoVarnel build/ps_filter/pstoVarnel "$serverbin/filter/"
+echo "ServerBin $serverbin" > "$serverbin/cups-files.conf"
+
+rm -rf out
+mkdir -p out/pages
+status=0
+cupsfilter -c "$serverbin/cups-files.conf" -p "$ppd" -e -m printer/varnel -U "$(id -un)" \
+  -t "Varnel sample" "$@" "$document" > out/sample.prn 2> out/cupsfilter.log || status=$?
+if [ "$status" -ne 0 ] || [ ! -s out/sample.prn ]; then
+  echo "The CUPS chain failed (status $status); its log, without debug lines:" >&2
+  grep -v '^DEBUG' out/cupsfilter.log >&2 || true
+  exit 1
 fi
-echo "Log (out/sample.log), without the debug lines:"
-grep -v '^DEBUG:' out/sample.log | grep -v '% complete' || true
-exit "$status"
+
+inspected=0
+"$inspect" --summary --pages out/pages out/sample.prn > out/inspect.txt || inspected=$?
+"$inspect" --list out/sample.prn > out/inspect-listing.txt || true
+
+echo "Model:     $model ($(sed -n 's/^\*ShortNickName: "\(.*\)"/\1/p' "$ppd"))"
+echo "Document:  tests/fixtures/sample.pdf"
+echo "Chain:     $(cupsfilter -c "$serverbin/cups-files.conf" -p "$ppd" -e -m printer/varnel --list-filters \
+  "$document" 2>/dev/null | paste -sd' ')"
+echo "Stream:    out/sample.prn ($(stat -c %s out/sample.prn) bytes)"
+echo "Inspector: out/inspect.txt"
+grep -E '^(stream|result|defect)' out/inspect.txt | sed 's/^/           /'
+echo "Pages:     $(ls out/pages/*.png 2>/dev/null | paste -sd' ')"
+exit "$inspected"

@@ -86,8 +86,8 @@ std::string MakeTestPdf(const TempDir& dir, int pages) {
       "<< /PageSize [595 842] >> setpagedevice\n"
       "/Helvetica findfont 36 scalefont setfont\n"
       "/page { /n exch def\n"
-      "  0 setgray 72 700 n 90 mul 40 rectfill\n"
-      "  0.5 setgray 72 100 n 60 mul add 150 150 rectfill\n"
+      "  0 setgray 72 700 n 1 sub 5 mod 1 add 90 mul 40 rectfill\n"
+      "  0.5 setgray 72 100 n 1 sub 5 mod 1 add 60 mul add 150 150 rectfill\n"
       "  0 setgray 300 400 moveto (Page ) show n 3 string cvs show\n"
       "  showpage } def\n";
   for (int n = 1; n <= pages; ++n) ps += std::to_string(n) + " page\n";

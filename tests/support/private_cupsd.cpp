@@ -95,6 +95,14 @@ void LinkStockFilters(const std::string& filter_dir) {
   closedir(dir);
 }
 
+// Jobs run as user lp when the scheduler runs as root; their output folders must be theirs.
+void GiveToJobUser(const std::string& folder) {
+  if (geteuid() != 0) return;
+  if (passwd* lp = getpwnam("lp")) {
+    if (chown(folder.c_str(), lp->pw_uid, lp->pw_gid) != 0) perror(("chown " + folder).c_str());
+  }
+}
+
 }  // namespace
 
 PrivateCupsd::PrivateCupsd() {
@@ -104,17 +112,19 @@ PrivateCupsd::PrivateCupsd() {
     MakeFolder(r + sub);
   symlink((std::string(kStockServerBin) + "/daemon").c_str(), (r + "/lib/daemon").c_str());
   LinkStockFilters(r + "/lib/filter");
-  // Jobs run as user lp when the scheduler runs as root; the output folder must be theirs.
-  if (geteuid() == 0) {
-    if (passwd* lp = getpwnam("lp")) {
-      if (chown(OutputDir().c_str(), lp->pw_uid, lp->pw_gid) != 0) perror("chown out");
-    }
-  }
+  GiveToJobUser(OutputDir());
 }
 
 PrivateCupsd::~PrivateCupsd() { Stop(); }
 
 std::string PrivateCupsd::OutputDir() const { return dir_.path() + "/out"; }
+
+std::string PrivateCupsd::NewOutputDir(const std::string& name) const {
+  std::string folder = OutputDir() + "/" + name;
+  MakeFolder(folder);
+  GiveToJobUser(folder);
+  return folder;
+}
 
 std::string PrivateCupsd::ErrorLog() const {
   return ReadFile(dir_.path() + "/log/error_log") + ReadFile(dir_.path() + "/log/cupsd.out");
@@ -277,8 +287,11 @@ std::vector<std::pair<int, int>> PrivateCupsd::Jobs(const std::string& queue, bo
   if (http == nullptr) return found;
   cups_job_t* jobs = nullptr;
   int count = cupsGetJobs2(http, &jobs, nullptr, 0, active_only ? CUPS_WHICHJOBS_ACTIVE : CUPS_WHICHJOBS_ALL);
-  for (int i = 0; i < count; ++i)
+  for (int i = 0; i < count; ++i) {
+    // A job stopped by a failing filter waits for an operator: for a test it has ended.
+    if (active_only && jobs[i].state == IPP_JSTATE_STOPPED) continue;
     if (queue.empty() || (jobs[i].dest && queue == jobs[i].dest)) found.emplace_back(jobs[i].id, jobs[i].state);
+  }
   cupsFreeJobs(count, jobs);
   httpClose(http);
   return found;

@@ -51,6 +51,8 @@ class PrivateCupsd {
   const std::string& root() const { return dir_.path(); }
   // A folder that the jobs' processes (user lp) may write into, e.g. for a capture backend.
   std::string OutputDir() const;
+  // A new folder NAME inside OutputDir(), writable by the jobs' processes too.
+  std::string NewOutputDir(const std::string& name) const;
   // The scheduler's log (LogLevel debug).
   std::string ErrorLog() const;
 
@@ -62,7 +64,8 @@ class PrivateCupsd {
   int Submit(const std::string& queue, const std::string& file, const std::vector<std::string>& args = {});
   // cancel JOB-ID; true when the command succeeded.
   bool Cancel(int job_id);
-  // Waits until the queue has no pending or processing job left.
+  // Waits until the queue has no pending or processing job left (a job stopped by a failing
+  // filter counts as ended).
   bool WaitUntilIdle(const std::string& queue, int timeout_ms = 60000);
   // Waits until the job is processing (its filters run); false on time-out or when it ended.
   bool WaitUntilProcessing(int job_id, int timeout_ms = 30000);
