@@ -42,12 +42,12 @@ const PrintedPage P1{1, Turn::kNone}, P2{2, Turn::kNone}, P3{3, Turn::kNone}, Bl
 
 const RasterCase kCases[] = {
     {"PlatformC_LongEdgeDuplex_Density4", "rxt30441.ppd", {"Duplex=DuplexNoTumble", "Density=4"}, 1,
-     {P1, {2, Turn::kHalf}, P3, Blank}, 1, {{"platform", "C"}, {"density", "4"}}, "collated copies, the blank back side of odd duplex jobs, back-side rotation and manual duplex are not in rastertoVarnel yet"},
+     {P1, {2, Turn::kHalf}, P3, Blank}, 1, {{"platform", "C"}, {"density", "4"}}},
     {"PlatformZ_CollatedCopies_TonerMode", "q7306mf.ppd", {"Collate=True", "TonerMode=True"}, 2,
-     {P1, P2, P3, P1, P2, P3}, 1, {{"platform", "Z"}, {"density", "0"}}, "collated copies, the blank back side of odd duplex jobs, back-side rotation and manual duplex are not in rastertoVarnel yet"},
+     {P1, P2, P3, P1, P2, P3}, 1, {{"platform", "Z"}, {"density", "0"}}},
     {"PlatformZ_UncollatedCopies", "q7306mf.ppd", {"Collate=False"}, 2, {P1, P2, P3}, 2, {{"platform", "Z"}}},
     {"PlatformZ_ManualDuplex", "q7106mf.ppd", {"Duplex=DuplexNoTumble"}, 1,
-     {P1, P3, Blank, {2, Turn::kHalf}}, 1, {{"platform", "Z"}}, "collated copies, the blank back side of odd duplex jobs, back-side rotation and manual duplex are not in rastertoVarnel yet"},
+     {P1, P3, Blank, {2, Turn::kHalf}}, 1, {{"platform", "Z"}}},
     {"PlatformM_LongEdgeA5", "rxt415k3.ppd", {"PageSize=A5", "FeedLongEdge=True"}, 1,
      {{1, Turn::kQuarter}, {2, Turn::kQuarter}, {3, Turn::kQuarter}}, 1, {{"platform", "M"}},
      "rastertoVarnel prints long-edge A5 pages skewed (rows of the turned page are halftoned with the raster's "
