@@ -32,8 +32,9 @@ struct RasterCase {
   std::vector<PrintedPage> printed;
   unsigned page_copies;                       // the copy count each page record carries
   std::map<std::string, std::string> job;     // fields of the inspector's job line
-  // Why the case cannot pass on this build yet (the test is skipped with this text), or "".
-  const char* not_yet = "";
+  // Share of the raster's ink that the printed page may differ by. The 2-bit levels of the M
+  // platform print mid-greys lighter than a 1-bit halftone, so those pages get more room.
+  double ink_tolerance = 0.06;
 };
 
 void PrintTo(const RasterCase& c, std::ostream* out) { *out << c.name; }
@@ -49,9 +50,11 @@ const RasterCase kCases[] = {
     {"PlatformZ_ManualDuplex", "q7106mf.ppd", {"Duplex=DuplexNoTumble"}, 1,
      {P1, P3, Blank, {2, Turn::kHalf}}, 1, {{"platform", "Z"}}},
     {"PlatformM_LongEdgeA5", "rxt415k3.ppd", {"PageSize=A5", "FeedLongEdge=True"}, 1,
-     {{1, Turn::kQuarter}, {2, Turn::kQuarter}, {3, Turn::kQuarter}}, 1, {{"platform", "M"}},
-     "rastertoVarnel prints long-edge A5 pages skewed (rows of the turned page are halftoned with the raster's "
-     "height as their width), a known fault"},
+     {{1, Turn::kQuarter}, {2, Turn::kQuarter}, {3, Turn::kQuarter}}, 1, {{"platform", "M"}}},
+    {"PlatformM_LongEdgeA5_TwoBit", "rxt415k3.ppd", {"PageSize=A5", "FeedLongEdge=True", "DPI1200=True"}, 1,
+     {{1, Turn::kQuarter}, {2, Turn::kQuarter}, {3, Turn::kQuarter}}, 1, {{"platform", "M"}}, 0.2},
+    {"PlatformZ_LongEdgeA5", "q7306mf.ppd", {"PageSize=A5", "FeedLongEdge=True"}, 1,
+     {{1, Turn::kQuarter}, {2, Turn::kQuarter}, {3, Turn::kQuarter}}, 1, {{"platform", "Z"}}},
     {"PlatformM_NegativePrint", "prlm6100.ppd", {"NegativePrint=True"}, 1,
      {{1, Turn::kNegative}, {2, Turn::kNegative}, {3, Turn::kNegative}}, 1, {{"platform", "M"}}},
 };
@@ -120,7 +123,6 @@ std::string RasterChainTest::document_;
 
 TEST_P(RasterChainTest, InspectorAcceptsTheStreamAndPagesMatchTheDocument) {
   const RasterCase& c = GetParam();
-  if (*c.not_yet) GTEST_SKIP() << c.not_yet;
   ASSERT_FALSE(document_.empty()) << "Ghostscript could not make the test document";
   ChainJob job;
   job.ppd = c.ppd;
@@ -168,7 +170,7 @@ TEST_P(RasterChainTest, InspectorAcceptsTheStreamAndPagesMatchTheDocument) {
       continue;
     }
     PageInk expected = Expected(sources[want.source - 1], ink, want.turn);
-    EXPECT_NEAR(ink.ink, expected.ink, 0.06 * expected.ink + 0.0005 * area) << "ink of document page " << want.source;
+    EXPECT_NEAR(ink.ink, expected.ink, c.ink_tolerance * expected.ink + 0.0005 * area) << "ink of document page " << want.source;
     if (want.turn != Turn::kNegative) {
       EXPECT_NEAR(ink.centre_x, expected.centre_x, 0.02) << "document page " << want.source;
       EXPECT_NEAR(ink.centre_y, expected.centre_y, 0.02) << "document page " << want.source;
