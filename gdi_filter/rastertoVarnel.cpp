@@ -221,27 +221,36 @@ bool FirstPageSetUp(RasterJob& job) {
 
 // ---- One page ----
 
+// Each raster line is read straight into its image row when it fits there; a wider line is read
+// aside and cropped around its centre. Every image row ends up written exactly once: rows of the
+// raster, white beyond its width and below its last line, so nothing of an earlier page of the
+// job shows through the page buffer.
 void ReadPageLines(RasterJob& job) {
   const cups_page_header2_t& h = job.header;
-  unsigned int width = job.geometry.fwImgWPixel;
-  unsigned int height = job.geometry.fwImgHPixel;
-  unsigned int bytesPerLine = h.cupsBytesPerLine;
+  const size_t width = job.geometry.fwImgWPixel;
+  const unsigned int height = job.geometry.fwImgHPixel;
+  const unsigned int bytesPerLine = h.cupsBytesPerLine;
+  const bool lineFitsRow = bytesPerLine <= width;
+  unsigned char* image = job.buffers.pGrayImgBuf.get();
   unsigned char* line = job.buffers.pGrayImgLineBuf.get();
+  unsigned int rowsRead = 0;
   for (unsigned int y = 0; y < h.cupsHeight; ++y) {
     if (Canceled) break;
     if (y % 128 == 0)
       fprintf(stderr, "INFO: Printing page %d, %u%% complete...\n", g_page,
               static_cast<unsigned>(static_cast<unsigned long long>(y) * 100 / h.cupsHeight));
+    unsigned char* row = y < height ? image + y * width : nullptr;
+    unsigned char* target = row != nullptr && lineFitsRow ? row : line;
     // A line that cannot be read ends the page; its rows stay white (also when a cancel cut it).
-    if (pfcupsRasterReadPixels(job.ras, line, bytesPerLine) == 0) break;
-    if (y >= height) continue;  // below the paper: read and dropped
-    unsigned char* row = job.buffers.pGrayImgBuf.get() + static_cast<size_t>(y) * width;
-    if (bytesPerLine <= width) {
-      memcpy(row, line, bytesPerLine);
-    } else {
+    if (pfcupsRasterReadPixels(job.ras, target, bytesPerLine) == 0) break;
+    if (row == nullptr) continue;  // below the paper: read and dropped
+    if (lineFitsRow)
+      memset(row + bytesPerLine, 255, width - bytesPerLine);
+    else
       memcpy(row, line + (bytesPerLine - width) / 2, width);  // centred crop
-    }
+    rowsRead = y + 1;
   }
+  memset(image + rowsRead * width, 255, (height - rowsRead) * width);
 }
 
 void StartPage(RasterJob& job) {
