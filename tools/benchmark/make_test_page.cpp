@@ -1,6 +1,7 @@
-// Writes a one-page A4 600 dpi job (CUPS raster, 8-bit grey) and the same page halftoned as a
-// PBM, for comparing the whole filter with the stand-alone JBIG-KIT encoder.
-// Usage: make_test_page text|picture platform out.ras out.pbm
+// Writes an A4 600 dpi job (CUPS raster, 8-bit grey) of one page, or of the same page repeated,
+// and that page halftoned as a PBM, for comparing the whole filter with the stand-alone JBIG-KIT
+// encoder.
+// Usage: make_test_page text|picture platform out.ras out.pbm [pages]
 #include <cups/raster.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -16,10 +17,11 @@
 #include "prnt.h"
 
 int main(int argc, char** argv) {
-  if (argc != 5) {
-    fprintf(stderr, "usage: %s text|picture platform out.ras out.pbm\n", argv[0]);
+  if (argc != 5 && argc != 6) {
+    fprintf(stderr, "usage: %s text|picture platform out.ras out.pbm [pages]\n", argv[0]);
     return 2;
   }
+  const int pages = argc == 6 ? atoi(argv[5]) : 1;
   const bool picture = strcmp(argv[1], "picture") == 0;
   const int platform = atoi(argv[2]);
   const unsigned w = 4960, h = 7016;
@@ -50,8 +52,10 @@ int main(int argc, char** argv) {
   header.NumCopies = 1;
   int fd = open(argv[3], O_WRONLY | O_CREAT | O_TRUNC, 0644);
   cups_raster_t* ras = cupsRasterOpen(fd, CUPS_RASTER_WRITE);
-  cupsRasterWriteHeader2(ras, &header);
-  cupsRasterWritePixels(ras, g.data(), static_cast<unsigned>(g.size()));
+  for (int page = 0; page < pages; ++page) {
+    cupsRasterWriteHeader2(ras, &header);
+    cupsRasterWritePixels(ras, g.data(), static_cast<unsigned>(g.size()));
+  }
   cupsRasterClose(ras);
   close(fd);
 
