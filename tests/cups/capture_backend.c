@@ -32,8 +32,8 @@ static void sleep_ms(long ms) {
 /* Device ID from FOLDER/device-id, else from the environment; returns its length or -1. */
 static int read_device_id(const char *folder, char *id, size_t capacity) {
   char path[1024];
-  snprintf(path, sizeof path, "%s/device-id", folder);
-  FILE *file = fopen(path, "r");
+  int length = snprintf(path, sizeof path, "%s/device-id", folder);
+  FILE *file = length > 0 && (size_t)length < sizeof path ? fopen(path, "r") : NULL;
   if (file) {
     size_t n = fread(id, 1, capacity - 1, file);
     fclose(file);

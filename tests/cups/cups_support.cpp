@@ -1,7 +1,6 @@
 #include "cups_support.h"
 
 #include <cups/raster.h>
-#include <dirent.h>
 #include <fcntl.h>
 #include <png.h>
 #include <sys/stat.h>
@@ -25,32 +24,13 @@ std::string SafeTestName(const std::string& text) {
   return name;
 }
 
-bool CopyExecutable(const std::string& from, const std::string& to) {
-  std::ifstream in(from, std::ios::binary);
-  if (!in) return false;
-  unlink(to.c_str());
-  {
-    std::ofstream out(to, std::ios::binary | std::ios::trunc);
-    out << in.rdbuf();
-    if (!out) return false;
-  }
-  return chmod(to.c_str(), 0755) == 0;
-}
-
 CupsfilterChain::CupsfilterChain() {
   std::string filters = dir_.path() + "/lib/filter";
   mkdir((dir_.path() + "/lib").c_str(), 0755);
   mkdir(filters.c_str(), 0755);
-  std::string stock = std::string(CUPS_SERVERBIN_PATH) + "/filter";
-  if (DIR* dir = opendir(stock.c_str())) {
-    while (dirent* entry = readdir(dir)) {
-      std::string name = entry->d_name;
-      if (name != "." && name != "..") symlink((stock + "/" + name).c_str(), (filters + "/" + name).c_str());
-    }
-    closedir(dir);
-  }
-  CopyExecutable(BuildPath("gdi_filter/rastertoVarnel"), filters + "/rastertoVarnel");
-  CopyExecutable(BuildPath("ps_filter/pstoVarnel"), filters + "/pstoVarnel");
+  LinkStockFilters(filters);
+  CopyProgram(BuildPath("gdi_filter/rastertoVarnel"), filters + "/rastertoVarnel");
+  CopyProgram(BuildPath("ps_filter/pstoVarnel"), filters + "/pstoVarnel");
   WriteFile(dir_.File("cups-files.conf"), "ServerBin " + dir_.path() + "/lib\n");
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "private_cupsd.h"
 #include "test_support.h"
 
 namespace varnel_test {
@@ -13,8 +14,6 @@ namespace varnel_test {
 std::string PpdPath(const std::string& file);
 // A test-name-safe form of a text: letters and digits only.
 std::string SafeTestName(const std::string& text);
-// Copies a program with mode 0755.
-bool CopyExecutable(const std::string& from, const std::string& to);
 
 struct ChainJob {
   std::string ppd;                   // PPD file name (in the generated folder) or full path

@@ -291,8 +291,8 @@ TEST(GeneratedPpd, EveryFilePassesCupstestppd) {
   TempDir root;
   std::string filter_dir = root.path() + CUPS_SERVERBIN_PATH + "/filter";
   ASSERT_EQ(system(("mkdir -p '" + filter_dir + "'").c_str()), 0);
-  ASSERT_TRUE(CopyExecutable(BuildPath("gdi_filter/rastertoVarnel"), filter_dir + "/rastertoVarnel"));
-  ASSERT_TRUE(CopyExecutable(BuildPath("ps_filter/pstoVarnel"), filter_dir + "/pstoVarnel"));
+  ASSERT_TRUE(CopyProgram(BuildPath("gdi_filter/rastertoVarnel"), filter_dir + "/rastertoVarnel"));
+  ASSERT_TRUE(CopyProgram(BuildPath("ps_filter/pstoVarnel"), filter_dir + "/pstoVarnel"));
   std::vector<std::string> files = ListFiles(PpdPath(""));
   ASSERT_FALSE(files.empty());
   for (const auto& file : files) {

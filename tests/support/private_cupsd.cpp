@@ -22,7 +22,7 @@
 namespace varnel_test {
 namespace {
 
-constexpr const char* kStockServerBin = "/usr/lib/cups";
+constexpr const char* kStockServerBin = CUPS_SERVERBIN_PATH;  // the system's, from cups-config
 
 using Clock = std::chrono::steady_clock;
 
@@ -65,6 +65,21 @@ std::string FindProgram(const std::string& name) {
   return name;
 }
 
+std::string BaseName(const std::string& path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Jobs run as user lp when the scheduler runs as root; their output folders must be theirs.
+void GiveToJobUser(const std::string& folder) {
+  if (geteuid() != 0) return;
+  if (passwd* lp = getpwnam("lp")) {
+    if (chown(folder.c_str(), lp->pw_uid, lp->pw_gid) != 0) perror(("chown " + folder).c_str());
+  }
+}
+
+}  // namespace
+
 bool CopyProgram(const std::string& from, const std::string& to) {
   std::ifstream in(from, std::ios::binary);
   if (!in) return false;
@@ -78,11 +93,6 @@ bool CopyProgram(const std::string& from, const std::string& to) {
   return chmod(to.c_str(), 0755) == 0;
 }
 
-std::string BaseName(const std::string& path) {
-  size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 void LinkStockFilters(const std::string& filter_dir) {
   std::string stock = std::string(kStockServerBin) + "/filter";
   DIR* dir = opendir(stock.c_str());
@@ -94,16 +104,6 @@ void LinkStockFilters(const std::string& filter_dir) {
   }
   closedir(dir);
 }
-
-// Jobs run as user lp when the scheduler runs as root; their output folders must be theirs.
-void GiveToJobUser(const std::string& folder) {
-  if (geteuid() != 0) return;
-  if (passwd* lp = getpwnam("lp")) {
-    if (chown(folder.c_str(), lp->pw_uid, lp->pw_gid) != 0) perror(("chown " + folder).c_str());
-  }
-}
-
-}  // namespace
 
 PrivateCupsd::PrivateCupsd() {
   const std::string& r = dir_.path();

@@ -23,6 +23,12 @@
 
 namespace varnel_test {
 
+// Copies a program with mode 0755: the scheduler refuses group- or world-writable programs and
+// 0700 would stop the jobs' user.
+bool CopyProgram(const std::string& from, const std::string& to);
+// Links every stock CUPS filter of the system into filter_dir.
+void LinkStockFilters(const std::string& filter_dir);
+
 class PrivateCupsd {
  public:
   // Builds the folder tree and a ServerBin whose filter/ folder links every stock filter of

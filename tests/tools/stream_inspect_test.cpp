@@ -400,8 +400,9 @@ TEST(Inspect, StreamCutAtAnyOffsetIsDefective) {
 namespace {
 
 Bytes TonerRecord(uint8_t length, std::vector<uint8_t> values) {
-  Bytes r = {0x0B, length, 0x1E};
-  r.insert(r.end(), values.begin(), values.end());
+  Bytes r(3 + values.size(), 0);
+  r[0] = 0x0B, r[1] = length, r[2] = 0x1E;
+  std::copy(values.begin(), values.end(), r.begin() + 3);
   r.resize(length, 0);
   FixChecksum(&r);
   return r;
