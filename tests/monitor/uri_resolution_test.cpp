@@ -59,6 +59,16 @@ const UriCase kOrdinaryUris[] = {
 
 enum class Resolver { kCupsLibrary, kVersionedNameOnly, kMissing };
 
+std::string ResolverName(Resolver resolver) {
+  switch (resolver) {
+    case Resolver::kCupsLibrary: return "CupsLibrary";
+    case Resolver::kVersionedNameOnly: return "VersionedNameOnly";
+    default: return "Missing";
+  }
+}
+
+void PrintTo(Resolver resolver, std::ostream* out) { *out << ResolverName(resolver); }
+
 class UriResolutionTest : public MonitorTest, public testing::WithParamInterface<Resolver> {
  protected:
   void SetUp() override {
@@ -125,11 +135,7 @@ TEST_P(UriResolutionTest, TellsWhichLibraryCouldNotBeOpened) {
 INSTANTIATE_TEST_SUITE_P(Resolvers, UriResolutionTest,
                          testing::Values(Resolver::kCupsLibrary, Resolver::kVersionedNameOnly, Resolver::kMissing),
                          [](const testing::TestParamInfo<Resolver>& info) {
-                           switch (info.param) {
-                             case Resolver::kCupsLibrary: return std::string("CupsLibrary");
-                             case Resolver::kVersionedNameOnly: return std::string("VersionedNameOnly");
-                             default: return std::string("Missing");
-                           }
+                           return ResolverName(info.param);
                          });
 
 class UriResolutionFailures : public MonitorTest {};

@@ -36,6 +36,8 @@ struct CleanCase {
   std::vector<PageSpec> pages;
 };
 
+void PrintTo(const CleanCase& c, std::ostream* out) { *out << c.name; }
+
 class CleanStream : public ::testing::TestWithParam<CleanCase> {};
 
 TEST_P(CleanStream, PassesAndDecodesToTheInputBitmaps) {
@@ -109,6 +111,8 @@ struct DefectCase {
   std::function<void(Pieces*)> damage;
   const char* expected;  // text that a defect must contain
 };
+
+void PrintTo(const DefectCase& c, std::ostream* out) { *out << c.name; }
 
 class DamagedStream : public ::testing::TestWithParam<DefectCase> {};
 
