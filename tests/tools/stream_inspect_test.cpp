@@ -353,6 +353,54 @@ TEST(InspectProgram, SummaryAndExitStatusOfCleanAndDamagedStreams) {
   EXPECT_NE(damaged.out.find("result defective defects=1\n"), std::string::npos) << damaged.out;
 }
 
+// Every zero pair in a damaged data block is a candidate for a misplaced keep-alive pair, and
+// each try decodes the whole image. Six pages of large images that lack their last stripe, with
+// two zero pairs in every stripe, made the inspector try 288 full-page decodes (about a minute,
+// several under the sanitizers); the tries now share one budget, and each page is still
+// reported as damaged.
+TEST(InspectProgram, DamagedLargeImagesFullOfZeroPairsAreReportedWithoutEndlessRepairTries) {
+  constexpr unsigned kWidth = 6656, kHeight = 9472, kStripeLines = 384, kPages = 6;
+  Bytes image(20, 0);  // the JBIG header: one plane, size, stripe height, TPBON
+  image[2] = 1;
+  PutBe32(&image, 4, kWidth);
+  PutBe32(&image, 8, kHeight);
+  PutBe32(&image, 12, kStripeLines);
+  image[16] = 8;
+  image[19] = 8;
+  unsigned seed = 1;
+  for (unsigned stripe = 0; stripe + 1 < (kHeight + kStripeLines - 1) / kStripeLines; ++stripe) {
+    for (int part = 0; part < 3; ++part) {
+      for (int i = 0; i < 6; ++i) {
+        seed = seed * 1103515245 + 12345;
+        image.push_back(static_cast<uint8_t>(1 + (seed >> 16) % 250));
+      }
+      image.insert(image.end(), {0, 0});
+    }
+    image[image.size() - 2] = 0xFF;  // the last pair becomes the stripe's end marker FF 02
+    image.back() = 0x02;
+  }
+  Pieces pieces = StreamC(std::vector<PageSpec>(kPages, Page(64, 16, 3)));
+  for (unsigned n = 0; n < kPages; ++n) {
+    Bytes& record = At(&pieces, "cmdRasterImage", n).bytes;
+    record[5] = kWidth & 0xFF, record[6] = kWidth >> 8, record[7] = kHeight & 0xFF, record[8] = kHeight >> 8;
+    record[9] = kWidth & 0xFF, record[10] = kWidth >> 8, record[11] = kStripeLines & 0xFF, record[12] = 0;
+    PutLe32(&record, 13, image.size());
+    FixChecksum(&record);
+    At(&pieces, "data", n).bytes = image;
+  }
+  varnel_test::RunOptions options;
+  options.stdin_data = AsText(Join(pieces));
+  options.timeout_ms = 30000;
+  varnel_test::ProcessResult run = varnel_test::RunProgram(kInspector, {"-"}, options);
+  ASSERT_FALSE(run.timed_out);
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_EQ(run.out.find("filler pair"), std::string::npos) << run.out;
+  size_t reported = 0;
+  for (size_t at = run.out.find("decoder error"); at != std::string::npos; at = run.out.find("decoder error", at + 1))
+    ++reported;
+  EXPECT_EQ(reported, kPages) << run.out;
+}
+
 TEST(InspectProgram, ListsItemsAndWritesPagePictures) {
   varnel_test::TempDir dir;
   PageSpec twoBit = TwoBitPage();

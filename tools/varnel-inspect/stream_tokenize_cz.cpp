@@ -1,4 +1,5 @@
 // Splits a C or Z platform stream into text lines, short records, filler pairs and JBIG data.
+#include <algorithm>
 #include <cstring>
 
 #include "byte_order.h"
@@ -217,14 +218,24 @@ class CzTokenizer {
   }
 
   // A keep-alive pair written into a data block shifts its last two bytes behind it: the block
-  // without the pair then holds an image of exactly the announced length.
-  bool FindFillerInData(size_t p, size_t declared, JbigDecode* repaired, size_t* filler) const {
+  // without the pair then holds an image of exactly the announced length. The decoder only saw
+  // the bytes up to where it stopped, so the pair lies before that point; the pairs nearest to it
+  // are tried first. Each try decodes a whole image, so all tries of a stream share a budget of
+  // decoded pixels: a stream of large damaged images full of zero pairs is still inspected in
+  // seconds (once the budget is spent, a damaged block is reported as a decoder error).
+  bool FindFillerInData(size_t p, size_t declared, size_t seen, JbigDecode* repaired, size_t* filler) {
     constexpr int kMaxTries = 64;
+    constexpr size_t kReadAhead = 4;  // the decoder may have looked at a few bytes it did not count
     if (p + declared + 2 > size_) return false;
+    JbigHeader header;
+    if (!ParseJbigHeader(data_ + p, declared, &header)) return false;
+    const unsigned long long pixelsPerTry = static_cast<unsigned long long>(header.width) * header.height + 1;
+    size_t end = p + std::min(seen + kReadAhead, declared);
     int tries = 0;
-    for (size_t q = p; q + 1 < p + declared && tries < kMaxTries; ++q) {
-      if (data_[q] != 0 || data_[q + 1] != 0) continue;
+    for (size_t q = end; q-- > p && tries < kMaxTries && pixelsPerTry <= repairPixelsLeft_;) {
+      if (q + 1 >= p + declared || data_[q] != 0 || data_[q + 1] != 0) continue;
       ++tries;
+      repairPixelsLeft_ -= pixelsPerTry;
       std::vector<uint8_t> bytes(data_ + p, data_ + q);
       bytes.insert(bytes.end(), data_ + q + 2, data_ + p + declared + 2);
       JbigDecode decode = DecodeJbig(bytes.data(), bytes.size());
@@ -252,7 +263,7 @@ class CzTokenizer {
       JbigDecode repaired;
       // A pair inside the data makes the image run 2 bytes long, or breaks its decoding.
       bool fillerPossible = !decode.complete || decode.consumed == declared + 2;
-      if (fillerPossible && FindFillerInData(p, declared, &repaired, &filler)) {
+      if (fillerPossible && FindFillerInData(p, declared, decode.consumed, &repaired, &filler)) {
         c_.AddDefect(filler, "filler pair 00 00 inside the " + where);
         decode = std::move(repaired);
         length = declared + 2;
@@ -284,6 +295,7 @@ class CzTokenizer {
   size_t size_;
   Platform platform_;
   size_t pos_ = 0;
+  unsigned long long repairPixelsLeft_ = 512ull << 20;
 };
 
 }  // namespace
