@@ -270,6 +270,20 @@ TEST(Inspect, RejectsStreamsOfNoPlatform) {
   }
 }
 
+TEST(Inspect, ImagesAboveTheBitmapLimitAreReportedNotDecoded) {
+  Bytes stream = Join(StreamC({Page(64, 40, 1)}));
+  varnel_inspect::InspectLimits limits;
+  limits.maxImageBytes = 64 * 40 / 8;
+  EXPECT_TRUE(InspectStream(stream, limits).Clean());
+  limits.maxImageBytes -= 1;
+  InspectResult result = InspectStream(stream, limits);
+  ASSERT_FALSE(result.defects.empty());
+  EXPECT_NE(result.defects[0].what.find("JBIG header size 64 x 40 is not plausible"), std::string::npos)
+      << DefectText(result);
+  ASSERT_EQ(result.pages.size(), 1u);
+  EXPECT_FALSE(result.pages[0].decoded);
+}
+
 TEST(Inspect, DecodesDocumentFields) {
   InspectResult c = InspectStream(Join(StreamC({Page(64, 40, 1)})));
   EXPECT_EQ(FieldValue(c.document.fields, "jobID"), 42);

@@ -24,13 +24,14 @@ struct JbigHeader {
 };
 constexpr size_t kJbigHeaderBytes = 20;
 bool ParseJbigHeader(const uint8_t* data, size_t size, JbigHeader* header);
-JbigDecode DecodeJbig(const uint8_t* data, size_t size);
+JbigDecode DecodeJbig(const uint8_t* data, size_t size, unsigned long long maxImageBytes);
 
 // Shared state of one inspection run.
 struct InspectContext {
   const uint8_t* data = nullptr;
   size_t size = 0;
   InspectResult* result = nullptr;
+  unsigned long long maxImageBytes = 0;
   // Images decoded while splitting the stream (C and Z data blocks), by item index.
   std::map<size_t, JbigDecode> decodedBlocks;
 

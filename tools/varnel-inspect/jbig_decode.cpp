@@ -11,9 +11,6 @@ extern "C" {
 namespace varnel_inspect {
 
 namespace {
-// Refuse images whose header asks for more than this much bitmap memory (corrupt headers).
-constexpr unsigned long long kMaxBitmapBytes = 512ull << 20;
-
 struct DecoderState {
   jbg_dec_state state;
   DecoderState() { jbg_dec_init(&state); }
@@ -38,7 +35,7 @@ bool ParseJbigHeader(const uint8_t* data, size_t size, JbigHeader* header) {
   return true;
 }
 
-JbigDecode DecodeJbig(const uint8_t* data, size_t size) {
+JbigDecode DecodeJbig(const uint8_t* data, size_t size, unsigned long long maxImageBytes) {
   JbigDecode out;
   JbigHeader header;
   if (!ParseJbigHeader(data, size, &header)) {
@@ -50,7 +47,7 @@ JbigDecode DecodeJbig(const uint8_t* data, size_t size) {
     return out;
   }
   if (header.width == 0 || header.width > 0xFFFFFFul ||
-      static_cast<unsigned long long>(header.width) * header.height / 8 > kMaxBitmapBytes) {
+      static_cast<unsigned long long>(header.width) * header.height / 8 > maxImageBytes) {
     out.error = "JBIG header size " + std::to_string(header.width) + " x " + std::to_string(header.height) +
                 " is not plausible";
     return out;

@@ -320,7 +320,7 @@ void PageAssembler::FinishPageM() {
   CheckImageHeader(param.offset, c_.data + param.offset + 16, kJbigHeaderBytes,
                    static_cast<unsigned long>(FieldValue(page.fields, "IMG_WIDTH_PARAM")),
                    static_cast<unsigned long>(FieldValue(page.fields, "IMG_HEIGHT_PARAM")), -1, "START_PAGE_CMD");
-  JbigDecode decode = DecodeJbig(data.data(), data.size());
+  JbigDecode decode = DecodeJbig(data.data(), data.size(), c_.maxImageBytes);
   size_t at = r_.items[dataChunks_[0]].offset;
   if (!decode.complete) {
     c_.AddDefect(at, "JBIG data of page " + std::to_string(page.index) + ": " + decode.error);

@@ -49,13 +49,14 @@ std::string Hex(unsigned long value, int digits) {
 
 std::string OffsetText(size_t offset) { return "offset " + std::to_string(offset); }
 
-InspectResult InspectStream(const uint8_t* data, size_t size) {
+InspectResult InspectStream(const uint8_t* data, size_t size, const InspectLimits& limits) {
   InspectResult result;
   result.streamBytes = size;
   InspectContext context;
   context.data = data;
   context.size = size;
   context.result = &result;
+  context.maxImageBytes = limits.maxImageBytes;
   result.platform = DetectPlatform(data, size);
   if (result.platform == Platform::Unknown) {
     context.AddDefect(0, size == 0 ? "empty stream"
@@ -72,6 +73,8 @@ InspectResult InspectStream(const uint8_t* data, size_t size) {
   return result;
 }
 
-InspectResult InspectStream(const std::vector<uint8_t>& data) { return InspectStream(data.data(), data.size()); }
+InspectResult InspectStream(const std::vector<uint8_t>& data, const InspectLimits& limits) {
+  return InspectStream(data.data(), data.size(), limits);
+}
 
 }  // namespace varnel_inspect

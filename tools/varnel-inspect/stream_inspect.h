@@ -73,8 +73,15 @@ struct InspectResult {
   bool Clean() const { return defects.empty(); }
 };
 
-InspectResult InspectStream(const uint8_t* data, size_t size);
-InspectResult InspectStream(const std::vector<uint8_t>& data);
+struct InspectLimits {
+  // Images whose header asks for more bitmap memory are reported, not decoded. The default
+  // admits the largest page the filter can make; decoding one takes seconds, as it is linear in
+  // the pixels however few bytes announce them.
+  unsigned long long maxImageBytes = 512ull << 20;
+};
+
+InspectResult InspectStream(const uint8_t* data, size_t size, const InspectLimits& limits = InspectLimits());
+InspectResult InspectStream(const std::vector<uint8_t>& data, const InspectLimits& limits = InspectLimits());
 
 // Text forms used by the program.
 std::string FormatListing(const InspectResult& result);

@@ -159,7 +159,7 @@ class CzTokenizer {
     long long declared = AnnouncedData(name, fields);
     if (declared <= 0) return true;
     if (dataStart + static_cast<size_t>(declared) > size_) return false;
-    JbigDecode decode = DecodeJbig(data_ + dataStart, size_ - dataStart);
+    JbigDecode decode = DecodeJbig(data_ + dataStart, size_ - dataStart, c_.maxImageBytes);
     bool band = name == "bandRecord";
     return decode.complete && decode.consumed == static_cast<size_t>(declared) &&
            decode.image.width == FieldValue(fields, band ? "width" : "wholeRasterImageW") &&
@@ -238,7 +238,7 @@ class CzTokenizer {
       repairPixelsLeft_ -= pixelsPerTry;
       std::vector<uint8_t> bytes(data_ + p, data_ + q);
       bytes.insert(bytes.end(), data_ + q + 2, data_ + p + declared + 2);
-      JbigDecode decode = DecodeJbig(bytes.data(), bytes.size());
+      JbigDecode decode = DecodeJbig(bytes.data(), bytes.size(), c_.maxImageBytes);
       if (decode.complete && decode.consumed == declared && PlausibleStart(p + declared + 2)) {
         *repaired = std::move(decode);
         *filler = q;
@@ -252,7 +252,7 @@ class CzTokenizer {
   // image really ends, which names a wrong length and shows where the stream goes on.
   size_t JbigData(size_t p, size_t declared, size_t record) {
     size_t available = size_ - p;
-    JbigDecode decode = DecodeJbig(data_ + p, available);
+    JbigDecode decode = DecodeJbig(data_ + p, available, c_.maxImageBytes);
     size_t length = declared < available ? declared : available;
     std::string where = "JBIG data at " + OffsetText(p) + " of the record at " + OffsetText(record);
     if (declared > available) {
