@@ -4,6 +4,7 @@ extern "C" {
 #include <jbig.h>
 }
 
+#include <algorithm>
 #include <cstring>
 
 namespace stream_test {
@@ -19,9 +20,11 @@ Bytes Text(const char* text, size_t length) { return Bytes(text, text + length);
 
 // 0x0B, length, command, fields, checksum.
 Bytes Record(uint8_t command, const Bytes& fields) {
-  Bytes r = {0x0B, static_cast<uint8_t>(fields.size() + 4), command};
-  r.insert(r.end(), fields.begin(), fields.end());
-  r.push_back(0);
+  Bytes r(fields.size() + 4, 0);
+  r[0] = 0x0B;
+  r[1] = static_cast<uint8_t>(fields.size() + 4);
+  r[2] = command;
+  std::copy(fields.begin(), fields.end(), r.begin() + 3);
   FixChecksum(&r);
   return r;
 }
@@ -60,16 +63,6 @@ Bytes PageSpecRecord(const PageSpec& page, unsigned pageNum, bool c) {
   return Record(0x12, f);
 }
 
-Bytes RasterImageRecord(const Plane& plane, unsigned rasW, unsigned rasH, uint32_t compressed) {
-  Bytes f = {0, 0x20};
-  Le16(&f, plane.width);
-  Le16(&f, plane.height);
-  Le16(&f, rasW);
-  Le16(&f, rasH);
-  Le32(&f, compressed);
-  return Record(0x0C, f);
-}
-
 unsigned long long BlackDots(const Plane& plane) {
   unsigned long long n = 0;
   for (uint8_t b : plane.rows) n += __builtin_popcount(b);
@@ -97,6 +90,16 @@ Bytes MParam(unsigned id, uint32_t value) {
 }
 
 }  // namespace
+
+Bytes RasterImageRecord(const Plane& plane, unsigned rasW, unsigned rasH, uint32_t compressed) {
+  Bytes f = {0, 0x20};
+  Le16(&f, plane.width);
+  Le16(&f, plane.height);
+  Le16(&f, rasW);
+  Le16(&f, rasH);
+  Le32(&f, compressed);
+  return Record(0x0C, f);
+}
 
 Plane MakePlane(unsigned width, unsigned height, unsigned seed, bool noise) {
   Plane p;

@@ -29,6 +29,8 @@ Plane MakePlane(unsigned width, unsigned height, unsigned seed, bool noise = fal
 // A whole JBIG image made by libjbig's encoder.
 Bytes EncodeJbig(const Plane& plane, unsigned long l0, int order, int options, int mx);
 Plane Rows(const Plane& plane, unsigned first, unsigned count);
+// The C and Z raster-image record of a whole image of plane's size, sent in rasW x rasH parts.
+Bytes RasterImageRecord(const Plane& plane, unsigned rasW, unsigned rasH, uint32_t compressed);
 
 struct PageSpec {
   Plane plane;

@@ -394,12 +394,11 @@ TEST(InspectProgram, DamagedLargeImagesFullOfZeroPairsAreReportedWithoutEndlessR
     image.back() = 0x02;
   }
   Pieces pieces = StreamC(std::vector<PageSpec>(kPages, Page(64, 16, 3)));
+  Plane large;
+  large.width = kWidth;
+  large.height = kHeight;
   for (unsigned n = 0; n < kPages; ++n) {
-    Bytes& record = At(&pieces, "cmdRasterImage", n).bytes;
-    record[5] = kWidth & 0xFF, record[6] = kWidth >> 8, record[7] = kHeight & 0xFF, record[8] = kHeight >> 8;
-    record[9] = kWidth & 0xFF, record[10] = kWidth >> 8, record[11] = kStripeLines & 0xFF, record[12] = 0;
-    PutLe32(&record, 13, image.size());
-    FixChecksum(&record);
+    At(&pieces, "cmdRasterImage", n).bytes = RasterImageRecord(large, kWidth, kStripeLines, image.size());
     At(&pieces, "data", n).bytes = image;
   }
   varnel_test::RunOptions options;

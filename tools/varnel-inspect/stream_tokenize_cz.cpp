@@ -226,14 +226,15 @@ class CzTokenizer {
   bool FindFillerInData(size_t p, size_t declared, size_t seen, JbigDecode* repaired, size_t* filler) {
     constexpr int kMaxTries = 64;
     constexpr size_t kReadAhead = 4;  // the decoder may have looked at a few bytes it did not count
-    if (p + declared + 2 > size_) return false;
+    if (declared < 2 || p + declared + 2 > size_) return false;
     JbigHeader header;
     if (!ParseJbigHeader(data_ + p, declared, &header)) return false;
     const unsigned long long pixelsPerTry = static_cast<unsigned long long>(header.width) * header.height + 1;
-    size_t end = p + std::min(seen + kReadAhead, declared);
+    // Pairs start at p ... p + declared - 2; the first one tried starts just before `end`.
+    size_t end = p + std::min(seen + kReadAhead, declared - 1);
     int tries = 0;
     for (size_t q = end; q-- > p && tries < kMaxTries && pixelsPerTry <= repairPixelsLeft_;) {
-      if (q + 1 >= p + declared || data_[q] != 0 || data_[q + 1] != 0) continue;
+      if (data_[q] != 0 || data_[q + 1] != 0) continue;
       ++tries;
       repairPixelsLeft_ -= pixelsPerTry;
       std::vector<uint8_t> bytes(data_ + p, data_ + q);
@@ -295,7 +296,8 @@ class CzTokenizer {
   size_t size_;
   Platform platform_;
   size_t pos_ = 0;
-  unsigned long long repairPixelsLeft_ = 512ull << 20;
+  static constexpr unsigned long long kRepairPixelBudget = 512ull << 20;  // about 15 A4 pages at 600 dpi
+  unsigned long long repairPixelsLeft_ = kRepairPixelBudget;
 };
 
 }  // namespace
