@@ -40,31 +40,22 @@ cups_page_header2_t Header(const Seed& s) {
 }
 
 bool Write(const std::string& path, const Seed& s) {
-  std::string raster = path + ".ras";
-  int fd = open(raster.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   if (fd < 0) return false;
+  const unsigned char pick = static_cast<unsigned char>(s.pick);
+  bool ok = write(fd, &pick, 1) == 1;
   cups_raster_t* ras = cupsRasterOpen(fd, CUPS_RASTER_WRITE_COMPRESSED);
   cups_page_header2_t h = Header(s);
   std::vector<unsigned char> line(h.cupsBytesPerLine, 255);
-  for (int page = 0; page < s.pages; ++page) {
-    cupsRasterWriteHeader2(ras, &h);
-    for (unsigned y = 0; y < h.cupsHeight; ++y) {
+  for (int page = 0; ok && page < s.pages; ++page) {
+    ok = cupsRasterWriteHeader2(ras, &h) != 0;
+    for (unsigned y = 0; ok && y < h.cupsHeight; ++y) {
       for (unsigned x = 0; x < line.size(); ++x) line[x] = (x / 16 + y / 16 + page) % 3 == 0 ? 0 : 255;
-      cupsRasterWritePixels(ras, line.data(), static_cast<unsigned>(line.size()));
+      ok = cupsRasterWritePixels(ras, line.data(), static_cast<unsigned>(line.size())) == line.size();
     }
   }
   cupsRasterClose(ras);
-  close(fd);
-  FILE* in = fopen(raster.c_str(), "rb");
-  FILE* out = fopen(path.c_str(), "wb");
-  if (in == nullptr || out == nullptr) return false;
-  fputc(static_cast<int>(s.pick), out);
-  int c;
-  while ((c = fgetc(in)) != EOF) fputc(c, out);
-  fclose(in);
-  fclose(out);
-  unlink(raster.c_str());
-  return true;
+  return close(fd) == 0 && ok;
 }
 
 }  // namespace
