@@ -99,5 +99,32 @@ TEST(PrivateCupsdLifetime, DaemonIsStoppedByItsOwner) {
   EXPECT_EQ(errno, ESRCH);
 }
 
+// The jobs' user may not see into a private checkout, so LeakSanitizer's suppressions reach the
+// filters as a readable copy in the scheduler's folder; the other options pass unchanged.
+TEST(PrivateCupsdLifetime, FiltersGetAReadableCopyOfTheLeakSuppressions) {
+  TempDir checkout;
+  chmod(checkout.path().c_str(), 0700);
+  WriteFile(checkout.File("lsan.supp"), "leak:some_library\n");
+  const char* before = getenv("LSAN_OPTIONS");
+  const std::string saved = before ? before : "";
+  setenv("LSAN_OPTIONS", ("print_suppressions=0:suppressions=" + checkout.File("lsan.supp")).c_str(), 1);
+  PrivateCupsd cupsd;
+  bool started = cupsd.Start();
+  if (before) {
+    setenv("LSAN_OPTIONS", saved.c_str(), 1);
+  } else {
+    unsetenv("LSAN_OPTIONS");
+  }
+  ASSERT_TRUE(started) << cupsd.ErrorLog();
+  const std::string copy = cupsd.root() + "/lsan.supp";
+  EXPECT_EQ(ReadFile(copy), "leak:some_library\n");
+  struct stat st;
+  ASSERT_EQ(stat(copy.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0644u);
+  std::string files = ReadFile(cupsd.root() + "/etc/cups-files.conf");
+  EXPECT_NE(files.find("\nSetEnv LSAN_OPTIONS print_suppressions=0:suppressions=" + copy + "\n"), std::string::npos)
+      << files;
+}
+
 }  // namespace
 }  // namespace varnel_test

@@ -33,6 +33,29 @@ void MakeFolder(const std::string& path) {
   chmod(path.c_str(), 0755);  // a umask must not make it unreadable for the jobs' user
 }
 
+// LeakSanitizer reads its suppressions file when a job's filter ends, as the jobs' user, who may
+// not see into the checkout (a clone in a private folder): the file is copied into `folder` and
+// the options point at the copy. Empty when the test run sets no LSAN_OPTIONS.
+std::string JobLsanOptions(const std::string& folder) {
+  const char* set = getenv("LSAN_OPTIONS");
+  std::string options = set ? set : "", result;
+  const std::string key = "suppressions=";
+  for (size_t start = 0; start < options.size();) {
+    size_t end = options.find(':', start);
+    if (end == std::string::npos) end = options.size();
+    std::string option = options.substr(start, end - start);
+    if (option.compare(0, key.size(), key) == 0) {
+      const std::string copy = folder + "/lsan.supp";
+      WriteFile(copy, ReadFile(option.substr(key.size())));
+      chmod(copy.c_str(), 0644);
+      option = key + copy;
+    }
+    result += (result.empty() ? "" : ":") + option;
+    start = end + 1;
+  }
+  return result;
+}
+
 // A loopback port that nobody listens on right now (the kernel picks it).
 int FreeLoopbackPort() {
   int fd = socket(AF_INET, SOCK_STREAM, 0);
@@ -151,7 +174,9 @@ void PrivateCupsd::WriteConfiguration() const {
                       "/log/access_log\n" + "PageLog " + r + "/log/page_log\n" +
                       "FileDevice No\n"
                       // Sanitizer settings of the test run reach the filters that the jobs start.
-                      "PassEnv ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS\n";
+                      "PassEnv ASAN_OPTIONS UBSAN_OPTIONS\n";
+  std::string lsan = JobLsanOptions(r);
+  if (!lsan.empty()) files += "SetEnv LSAN_OPTIONS " + lsan + "\n";
   for (const auto& entry : set_env_) files += "SetEnv " + entry + "\n";
   WriteFile(r + "/etc/cups-files.conf", files);
 
