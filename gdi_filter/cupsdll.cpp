@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Binding of the CUPS function pointers: from the CUPS libraries loaded by path when they are
 // there, otherwise (or for any name a loaded library lacks) from the linked copies.
 #include "cupsdll.h"

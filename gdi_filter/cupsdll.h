@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // CUPS functions reached through pointers (bound from the libraries loaded at run time, or from
 // the linked copies), the supported-device check and the filter's two signal handlers.
 #pragma once

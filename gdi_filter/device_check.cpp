@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Supported-device check: the backend's IEEE 1284 device ID, or the PPD's ShortNickName when the
 // backend cannot give one.
 #include <strings.h>

@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Ordered dithering of an 8-bit grey page (0 black, 255 white) into the printer's bitmap.
 //
 // The tile is anchored at the top-left pixel. For speed every tile row is expanded once into a

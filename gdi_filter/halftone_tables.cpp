@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Threshold tiles. The generated ones rank the pixels of a tile by a clustered-dot spot function
 // and spread the ranks evenly over the thresholds 255 (first to turn black) down to 1, so a flat
 // grey darkens the page steadily from white to black.

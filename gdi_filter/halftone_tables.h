@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Threshold matrices of the ordered dither. The 16 x 16 tiles are fixed; the 28 x 28 and the two
 // 96 x 96 tiles are produced by GenerateClusteredTile (clustered dots) with their known rows kept.
 #pragma once

@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // JBIG (T.82) compression of one page or band through JBIG-KIT.
 #pragma once
 

@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The filter's signal handlers: cancellation and the keep-alive filler of the printer link.
 #include <sys/time.h>
 #include <unistd.h>

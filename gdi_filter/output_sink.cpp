@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The output sink: every byte for the printer passes through SendDataToFile.
 #include "common.h"
 

@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Per-page decisions of the page loop: header check, page geometry and the parameter records.
 #include "page_params.h"
 

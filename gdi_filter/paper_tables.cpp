@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Paper tables of the host-based models and the choice of platform from the PPD's model name.
 #include "paper_tables.h"
 

@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The job's thirteen print functions, filled from the page header, the job options and (on the
 // Z platform) the PPD's defaults.
 #pragma once

@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Parameter records and operations of the host-based printer back end (C, Z and M platforms).
 #pragma once
 

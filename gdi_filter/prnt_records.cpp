@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Builders of the printer command records; see prnt_records.h for the layouts.
 #include "prnt_records.h"
 

@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Every byte layout of the host-based printer language, apart from the JBIG data itself:
 // PJL texts, fixed commands, the checksummed short records of the C and Z platforms and the
 // big-endian header/parameter commands of the M platform.

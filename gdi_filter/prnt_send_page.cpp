@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Page compression and transmission: C single image, Z bands of 256 lines, M data commands.
 #include <algorithm>
 #include <cstdio>

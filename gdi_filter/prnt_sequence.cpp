@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Document and page sequences of the three platforms: which records go out, in which order, and
 // whether each one is also written to the spool files (cached) for collated copies and manual duplex.
 #include <unistd.h>

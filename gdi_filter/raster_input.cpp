@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Reading the job's raster: a buffered input for libcups' raster reader, and the page buffers.
 #include "raster_input.h"
 

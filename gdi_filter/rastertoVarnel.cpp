@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // rastertoVarnel: job flow and page loop of the host-based raster filter.
 #include "rastertoVarnel.h"
 

@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Collated copies and manual duplex: the page records are spooled while the pages are produced
 // and replayed at the end of the job.
 #include "spool.h"

@@ -1,3 +1,5 @@
+# Copyright (C) 2026 The Varnel driver authors
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Compiles varnel.drv into one PPD per model, in the build tree, whenever the source changes.
 # The PPD file names are the PCFileName values of the source.
 find_program(PPDC_EXECUTABLE ppdc REQUIRED)

@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Ending a cancelled PostScript job at a page boundary with a fixed, well-formed trailer.
 #pragma once
 

@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Job-wide state of pstoVarnel, shared by the copier, the page-size helpers and the status thread.
 #pragma once
 

@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The two copiers that pass the job file to standard output and complete its PJL header.
 #pragma once
 

@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The generic copier: edits the PPD's JCL in the first chunk at fixed anchors, passes the rest.
 #include <cstdio>
 #include <cstring>

@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The QD3840 copier: completes the "@PJL JOB NAME" line, corrects page sizes line by line and
 // makes collated copies inside one PJL job.
 #include <fcntl.h>

@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Finding the printer's USB device from the serial number that its CUPS URI carries.
 #pragma once
 

@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Reads a file as lines of raw bytes (NUL bytes included, no length limit); the last line may
 // lack its line feed.
 #pragma once

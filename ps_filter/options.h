@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Reading job options and PPD defaults the filter's way, and the string helpers that cut and
 // convert names for PJL lines.
 #pragma once

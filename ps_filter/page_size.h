@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Page size of QD3840 jobs: from the options, the PPD or the document; custom-size and A5 checks;
 // correction of page-size statements while copying.
 #pragma once

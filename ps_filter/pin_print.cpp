@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Secure printing, delayed printing and job owner.
 #include "pin_print.h"
 

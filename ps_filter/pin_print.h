@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Secure (PIN) printing, delayed printing and the job owner line of PostScript jobs.
 #pragma once
 

@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Byte-string helpers shared by the copiers and the PJL producers: case-insensitive search that
 // works on binary data, and the conversion of untrusted job values into safe PJL text.
 #pragma once

@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The status thread: watches the printer for a cancel of this host's job at its panel.
 #include "printerCanel.h"
 

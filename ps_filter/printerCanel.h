@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The status thread: polls the printer over USB or SNMP and sets job_canceled when the printer
 // reports that this host's job was cancelled at its panel.
 #pragma once

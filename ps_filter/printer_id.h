@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Identification of the supported PostScript models, by IEEE 1284 device ID or PPD nickname.
 #pragma once
 

@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The printer's status over the network: an SNMPv1 GetRequest to UDP port 161.
 #pragma once
 

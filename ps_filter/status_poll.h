@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The polling loops of the status thread, apart from the thread so that they can be driven alone.
 #pragma once
 

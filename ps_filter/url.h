@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Device URI helpers: percent-decoding and the resolution of a CUPS device URI to a host.
 #pragma once
 

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# Copyright (C) 2026 The Varnel driver authors
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Installs the Debian packages that building, running and testing the driver need.
 # Idempotent: when every package is present it only checks and returns.
 set -euo pipefail

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# Copyright (C) 2026 The Varnel driver authors
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The sample job: installs what is missing, builds the driver, and sends the bundled sample PDF
 # (tests/fixtures/sample.pdf, 3 A4 pages) through the real CUPS filter chain - cupsfilter with
 # the generated PPD of a default model: pdftopdf, gstoraster, rastertoVarnel - into the printer

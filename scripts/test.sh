@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# Copyright (C) 2026 The Varnel driver authors
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Installs what is missing, builds the driver with AddressSanitizer and UndefinedBehaviorSanitizer,
 # and runs the whole test suite.
 set -euo pipefail

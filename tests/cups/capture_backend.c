@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 /*
  * Test backend "capture": device URI capture:/FOLDER (optionally capture:/FOLDER?delay-ms=N).
  *

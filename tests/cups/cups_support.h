@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Helpers of the end-to-end tests: where the generated PPDs are, and running the stock CUPS
 // filter chains into the driver's filters with cupsfilter and a private ServerBin.
 #pragma once

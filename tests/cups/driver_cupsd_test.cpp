@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The driver inside a real scheduler: a private cupsd with the driver's filters, queues made
 // from the generated PPDs, and the capture backend standing in for the printer (it answers the
 // device-ID request as the queue's printer would).

@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The private scheduler itself: it comes up on its own loopback port, takes a queue with the
 // capture backend, runs and cancels jobs, and is gone after its owner.
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A PDF through the stock PostScript chain (pdftopdf, pdftops with pstops' JCL) into
 // pstoVarnel with the generated PPDs: the filter completes the PJL job header that the PPD's JCL
 // begins, on the generic road and on the QD3840 road.

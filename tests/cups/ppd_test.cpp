@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The generated PPD files: one per supported model, named and identified the way the filters'
 // device checks expect, with the options the filters read, and valid for cupstestppd.
 #include <cups/ppd.h>

@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A PDF through the stock CUPS chain (pdftopdf, gstoraster) into rastertoVarnel, with the
 // generated PPDs, for a model of every platform. The stream inspector must find each stream
 // clean, and every printed page must carry the ink of the raster page that the same chain

@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Redirects standard output or standard error of the test process into a file for the lifetime
 // of the object, so that in-process calls of the filter's functions can be checked byte for byte.
 #pragma once

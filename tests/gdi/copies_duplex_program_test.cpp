@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Collated copies, blank back sides, manual duplex and page turning, seen from the printer: the
 // real rastertoVarnel runs on rasters whose page k carries k black bars, and the stream it writes
 // is read back with the stream inspector, so each test states the pages the printer receives.

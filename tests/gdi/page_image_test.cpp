@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The page image the printer receives for rasters that do not match the paper: a narrower or
 // shorter raster is padded with white, a wider one is cropped around its centre, a raster cut
 // short leaves the rest of its page white, and nothing of an earlier page of the job shows

@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The real rastertoVarnel process on rasters written with libcups and the PPD fixtures.
 #include <gtest/gtest.h>
 

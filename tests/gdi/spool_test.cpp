@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Spool routing and the end-of-job replays of collated copies and manual duplex, in-process:
 // pages are stand-in records written through the output sink, standard output goes to a file.
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // In-process capture of what the output sink writes to standard output, optionally failing every
 // write from a chosen byte offset on (the file size limit makes write(2) fail there).
 #pragma once

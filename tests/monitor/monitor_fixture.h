@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // State that every test of the link monitor starts from: no cancel yet, the real resolver and
 // USB transfer, and polling loops that do not sleep.
 #pragma once

@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The whole path: pstoVarnel finds its queue's device URI in a private cupsd, its status thread asks
 // the (fake) printer at that address, and a cancel at the printer cuts the job at a page boundary.
 #include <fcntl.h>

@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The network status query against a fake printer on 127.0.0.1:161, and what its replies mean.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The status thread on network queues: from the device URI to a cancel reported by a fake printer.
 #include <gtest/gtest.h>
 #include <pthread.h>

@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Device URI resolution: every CUPS URI form, with and without the CUPS library's resolver.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // pstoVarnel on bad input: clear errors, no output, nothing left in TMPDIR, argv[6] kept.
 #include <gtest/gtest.h>
 

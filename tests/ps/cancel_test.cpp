@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Cancellation: the job ends at the next page start with the 69-byte trailer.
 #include <gtest/gtest.h>
 

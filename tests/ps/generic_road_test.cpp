@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // pstoVarnel on a generic (non-QD3840) model: the JCL completed at its anchors, byte for byte.
 #include <gtest/gtest.h>
 

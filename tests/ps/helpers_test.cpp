@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The option, PIN/delay, text and page-size helpers of pstoVarnel, in-process.
 #include <gtest/gtest.h>
 

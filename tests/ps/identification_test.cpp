@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Which printers pstoVarnel serves: device ID over a real side channel, else the PPD nickname.
 #include <gtest/gtest.h>
 

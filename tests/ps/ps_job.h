@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Running pstoVarnel on small PostScript jobs with a JCL header, in a scratch TMPDIR.
 #pragma once
 

@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // pstoVarnel on a QD3840 model: the completed JOB NAME line, page-size fixes, collated copies.
 #include <gtest/gtest.h>
 

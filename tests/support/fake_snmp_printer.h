@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A printer's SNMP agent on 127.0.0.1 port 161, as far as the status thread of pstoVarnel needs it:
 // it records every datagram it receives and answers each with a reply chosen by the test.
 #pragma once

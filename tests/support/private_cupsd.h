@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A private CUPS scheduler for end-to-end tests: its own folders and configuration under a
 // scratch root, listening on a loopback port chosen free at run time, with its own ServerBin
 // (the stock filters of the system plus the programs a test installs). It never touches the

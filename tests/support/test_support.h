@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Helpers shared by the test suites: running a filter as a real process, writing CUPS rasters
 // with libcups' own writer, answering the backend side channel, scratch folders.
 #pragma once

@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Printer streams of the three platforms, assembled piece by piece from the record layouts so
 // that a test can damage one piece (and fix or keep its checksum) before joining them.
 #pragma once

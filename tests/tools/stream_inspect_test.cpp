@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The stream inspector against streams assembled from the record layouts: clean streams of every
 // platform decode to the bitmaps they were made from, and each kind of damage is found and named.
 #include <gtest/gtest.h>

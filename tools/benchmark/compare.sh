@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# Copyright (C) 2026 The Varnel driver authors
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Whole-filter cost of a one-page job against JBIG-KIT's own pbmtojbg compressing the already
 # halftoned bitmap of the same page with the same stripe and option settings.
 # Usage: tools/benchmark/compare.sh [build-dir]   (PPDs: VARNEL_PPD_C / _Z / _M, or build/ppd)

@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Writes an A4 600 dpi job (CUPS raster, 8-bit grey) of one page, or of the same page repeated,
 // and that page halftoned as a PBM, for comparing the whole filter with the stand-alone JBIG-KIT
 // encoder.

@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Per-page cost of halftoning and of JBIG compression + sending, on an A4 600 dpi page of
 // text-like strokes and on a picture page (smooth gradients), per platform. Standard output is
 // sent to /dev/null; peak memory (max RSS) is reported as a counter.

@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The stream inspector on any byte stream: it must report defects, never crash or hang. Images
 // are capped at 16 MiB of bitmap (an A4 or Letter page at 600 dpi fits): a 20-byte header can
 // announce a poster-sized page whose decoding takes many seconds, which is linear work, not a

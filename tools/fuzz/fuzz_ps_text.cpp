@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The PostScript filter's handling of what a user sends: the job options text and the document.
 // The document is copied the generic printers' way (also as a cancelled job, cut at a page
 // start), corrected line by line for a page size, and read as a device ID and a status reply.

@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The whole raster filter on one fuzzed raster file. The first input byte picks the printer
 // (one PPD of each platform) and the job options; the rest is the file CUPS would hand over.
 #include <fcntl.h>

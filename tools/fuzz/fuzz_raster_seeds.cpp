@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Writes the seed inputs of fuzz_raster_filter: small rasters (libcups' compressed writer), each
 // behind the byte that picks printer and options.
 // Usage: fuzz_raster_seeds FOLDER

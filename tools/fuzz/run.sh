@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# Copyright (C) 2026 The Varnel driver authors
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Runs each fuzzer for a while on its corpus (kept in BUILD/fuzz-corpus between runs).
 # Usage: tools/fuzz/run.sh [BUILD] [SECONDS per fuzzer]
 # Crashing and slow inputs are written to BUILD/fuzz-crashes/; replay one with `BUILD/tools/fuzz/NAME FILE`.

@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Writes a sample job for rastertoVarnel: A4 pages at 600 dpi, 8-bit grey (255 = white), with
 // rows of text-like black bars in the upper half and a grey ramp from white to black below.
 // Usage: sample-page OUTPUT.ras [PAGES]

@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Field readers: the C and Z records are little-endian, the M commands big-endian.
 #pragma once
 

@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Decoding of JBIG bi-level images with libjbig's decoder.
 extern "C" {
 #include <jbig.h>

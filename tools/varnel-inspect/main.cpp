@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // varnel-inspect: lists, checks and pictures a host-based printer stream.
 #include <sys/stat.h>
 #include <unistd.h>

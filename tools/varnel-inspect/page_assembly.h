@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Collects the document fields and the pages while the sequence is walked, and checks what can
 // only be judged across items: image checksums, band geometry, M data splits, image headers.
 #pragma once

@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Page pictures: PBM of the bit plane as sent, PNG of what the printer prints.
 #include <png.h>
 

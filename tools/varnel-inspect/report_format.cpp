@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Text forms of an inspection: the item listing, the defect lines and the one-line-per-item
 // summary that scripts and tests parse.
 #include <cstdio>

@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Order of the document and page sequences per platform. Each platform's stream is a walk
 // through a small graph of expected items; an item that is not a successor of the current one
 // is named as out of order, and the walk resumes at the item's own place in the graph.

@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Names and fields of the C and Z short records (0x0B, length, command, fields, checksum).
 #include <cstdio>
 

@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Independent reader of host-based printer streams (C, Z and M controller platforms): splits a
 // stream into its items, checks checksums, lengths and the document/page order, and decodes the
 // JBIG page images. Used by the varnel-inspect program and, in-process, by tests.

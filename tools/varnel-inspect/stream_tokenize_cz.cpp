@@ -1,3 +1,5 @@
+// Copyright (C) 2026 The Varnel driver authors
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Splits a C or Z platform stream into text lines, short records, filler pairs and JBIG data.
 #include <algorithm>
 #include <cstring>
