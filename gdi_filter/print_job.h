@@ -71,7 +71,7 @@ int PrintPageBegin(PPRINT_JOB job, const cups_page_header2_t* header, const PAGE
 
 // Room for the next raster line of the page, cupsBytesPerLine bytes: the caller fills it and then
 // calls PrintPageLineDone. A line that cannot be had is simply not done. nullptr when no page is
-// open or the page has all its lines.
+// open, the page has all its lines, or the job was cancelled.
 unsigned char* PrintPageLine(PPRINT_JOB job);
 void PrintPageLineDone(PPRINT_JOB job);
 // The same for a caller that is handed a line: copies length bytes (a shorter line is white to the
