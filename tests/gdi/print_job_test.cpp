@@ -85,14 +85,14 @@ void PrintTo(const CoreCase& c, std::ostream* os) { *os << c.name; }
 // fed long edge first, which also holds for the 420 x 595 A5 page after it.
 const CoreCase kCases[] = {
     {"C_Collated2CopiesOf3Pages", "platform_c.ppd", {{144, 144}, {144, 160}, {144, 144}}, 2, 0, "Collate=True",
-     false, 6},
+     false, 6, {}},
     {"Z_DuplexOf3PagesGetsABlankBackSide", "platform_z.ppd", {{144, 144}, {144, 144}, {144, 144}}, 1, 1, "",
-     true, 4},
+     true, 4, {}},
     {"Z_ShortEdgeDuplexTurnedBackSides", "platform_z.ppd", {{144, 144}, {144, 144}}, 1, 2, "ImageRotation=True",
-     false, 2},
+     false, 2, {}},
     {"M_LongEdgeA5StaysForTheJob_2Copies", "platform_m.ppd", {{421, 595}, {420, 595}}, 2, 0, "NegativePrint=True",
      false, 2, {61, 61}},
-    {"M_2BitPages", "platform_m.ppd", {{144, 144}, {144, 144}}, 1, 0, "DPI1200=True", true, 2},
+    {"M_2BitPages", "platform_m.ppd", {{144, 144}, {144, 144}}, 1, 0, "DPI1200=True", true, 2, {}},
 };
 
 // The time of day in the document header (the C date record and the Z job time) is blanked, so
