@@ -42,6 +42,9 @@ struct Job {
   std::string file;                  // argv[6] when set
   std::vector<std::string> env;      // extra variables
   varnel_test::RunOptions run;       // signal and side-channel settings
+  // When set, a bash script that starts the filter: "$0" is its path, "$@" its arguments
+  // (`exec -a queue1 "$0" "$@"` runs it as CUPS would), e.g. with other standard output.
+  std::string wrapper;
 };
 
 struct JobResult {
@@ -64,7 +67,13 @@ inline JobResult RunJob(const Job& job) {
   std::vector<std::string> args = {"42", job.user, "Report", job.copies, job.options};
   if (!job.file.empty()) args.push_back(job.file);
   JobResult result;
-  result.process = varnel_test::RunProgram(varnel_test::BuildPath("ps_filter/pstoVarnel"), args, run);
+  std::string program = varnel_test::BuildPath("ps_filter/pstoVarnel");
+  if (!job.wrapper.empty()) {
+    args.insert(args.begin(), {"-c", job.wrapper, program});
+    program = "/bin/bash";
+    run.argv0 = "bash";
+  }
+  result.process = varnel_test::RunProgram(program, args, run);
   result.left_in_tmpdir = varnel_test::ListFiles(tmp.path());
   return result;
 }
