@@ -36,9 +36,7 @@ TEST(CancelProgram, SigtermEndsTheJobAtTheNextPageStartOnBothRoads) {
     job.options = c.options;
     job.copies = "2";
     job.input = Jcl() + Body(Pages(8)) + kEndOfJob + "\n";
-    // Cancelled while the job is being spooled, before anything was sent.
-    job.run.signal_when_stderr_has = "copying to temp print file";
-    job.run.stdin_hold_at = 1000;
+    SignalWhileSpooling(job);
     JobResult r = RunJob(job);
     ASSERT_TRUE(r.process.signal_sent) << c.name;
     EXPECT_EQ(r.process.exit_status, 0) << c.name << r.process.err;
@@ -86,8 +84,7 @@ TEST(CancelProgram, GenericCutDoesNotDependOnChunkBorders) {
   for (const Case& c : cases) {
     Job job;
     job.input = c.input + kEndOfJob + "\n";
-    job.run.signal_when_stderr_has = "copying to temp print file";
-    job.run.stdin_hold_at = 1000;
+    SignalWhileSpooling(job);
     JobResult r = RunJob(job);
     ASSERT_TRUE(r.process.signal_sent) << c.name;
     EXPECT_EQ(r.process.exit_status, 0) << c.name << r.process.err;

@@ -163,9 +163,7 @@ TEST(ClientJobs, OutputThatCannotBeWrittenFailsTheJob) {
 TEST(ClientJobs, KilledWhileSpoolingLeavesNoFile) {
   Job job = JclJob("generic.ppd", "");
   job.input = Jcl() + Body(std::string(200000, 'x') + "\n") + kEndOfJob + "\n";
-  job.run.signal_when_stderr_has = "copying to temp print file";
-  job.run.signal_number = 9;
-  job.run.stdin_hold_at = 100000;
+  SignalWhileSpooling(job, 9);
   JobResult r = RunJob(job);
   ASSERT_TRUE(r.process.signal_sent);
   EXPECT_EQ(r.process.term_signal, 9);

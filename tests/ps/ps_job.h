@@ -52,6 +52,14 @@ struct JobResult {
   std::vector<std::string> left_in_tmpdir;
 };
 
+// Sends the job the signal while its standard input is being spooled: before anything was sent
+// to the printer (the input is held until then).
+inline void SignalWhileSpooling(Job& job, int signal_number = 15) {
+  job.run.signal_when_stderr_has = "copying to temp print file";
+  job.run.signal_number = signal_number;
+  job.run.stdin_hold_at = 1000;
+}
+
 inline JobResult RunJob(const Job& job) {
   varnel_test::TempDir tmp;
   varnel_test::RunOptions run = job.run;
