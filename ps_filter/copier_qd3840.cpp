@@ -178,13 +178,15 @@ bool FirstPass(LineReader& input, CopyFile& copy, const JobLines& lines, JobPart
         parts.body_end = line_start + static_cast<long>(end);
         parts.has_end = true;
       }
-      if (!line.empty()) parts.body_ends_line = line.back() == '\n';
     }
     if (job_canceled.load() != 0 && CutAtPageStart(line, previous)) return true;
     FixPrnPageSize(line, width, height, &state);
     WriteToPrinter(line);
     if (PrinterOutputFailed()) return true;
-    if (body_line) copy.Add(line);
+    if (body_line) {
+      copy.Add(line);
+      if (!line.empty()) parts.body_ends_line = line.back() == '\n';
+    }
     previous = line;
     if (parts.body_end >= 0) break;
   }
@@ -193,8 +195,9 @@ bool FirstPass(LineReader& input, CopyFile& copy, const JobLines& lines, JobPart
 }
 
 // One more copy of the body: from the copy file, or else read again from the input and corrected
-// the same way. True when cut by a cancellation.
-bool ReplayBody(LineReader& input, CopyFile& copy, const JobParts& parts) {
+// the same way. True when the copy must stop: cut by a cancellation, the printer cannot be
+// written to, or reading failed (read_error then holds the errno).
+bool ReplayBody(LineReader& input, CopyFile& copy, const JobParts& parts, int& read_error) {
   std::string line, previous;
   if (copy.complete) {
     fprintf(stderr, "off %ld \n", 0L);
@@ -204,11 +207,15 @@ bool ReplayBody(LineReader& input, CopyFile& copy, const JobParts& parts) {
     if (body.IsOpen() && fseek(body.file(), 0, SEEK_SET) == 0) {
       while (body.Next(line))
         if (EmitLine(line, previous)) return true;
-      return false;
+      read_error = body.ReadError();
+      return read_error != 0;
     }
   }
   fprintf(stderr, "off %ld \n", parts.body_start);
-  if (fseek(input.file(), parts.body_start, SEEK_SET) != 0) return false;
+  if (fseek(input.file(), parts.body_start, SEEK_SET) != 0) {
+    read_error = errno;
+    return true;
+  }
   unsigned char state = 0;
   for (long offset = parts.body_start; offset < parts.body_end && input.Next(line);) {
     if (offset + static_cast<long>(line.size()) > parts.body_end) line.resize(static_cast<size_t>(parts.body_end - offset));
@@ -216,36 +223,42 @@ bool ReplayBody(LineReader& input, CopyFile& copy, const JobParts& parts) {
     FixPrnPageSize(line, width, height, &state);
     if (EmitLine(line, previous)) return true;
   }
-  return false;
+  read_error = input.ReadError();
+  return read_error != 0;
 }
 
-// Passes the input from offset to its end to the printer unchanged.
-void CopyRest(FILE* input, long offset) {
-  if (fseek(input, offset, SEEK_SET) != 0) return;
+// Passes the input from offset to its end to the printer unchanged; the errno of a failed read,
+// else 0.
+int CopyRest(FILE* input, long offset) {
+  if (fseek(input, offset, SEEK_SET) != 0) return errno;
   char block[8192];
   size_t got;
   while ((got = fread(block, 1, sizeof block, input)) > 0)
-    if (!WriteToPrinter(block, got)) return;
+    if (!WriteToPrinter(block, got)) return 0;
+  return ferror(input) != 0 ? (errno != 0 ? errno : EIO) : 0;
 }
 
 // Collated copies inside one PJL job: the header once, the PostScript body once per copy, then
-// the end of the job as the input has it (or the end-of-job marker when it has none).
-void CopyCollated(LineReader& input, const JobLines& lines) {
+// the end of the job as the input has it (or the end-of-job marker when it has none). The errno
+// of a failed read, else 0.
+int CopyCollated(LineReader& input, const JobLines& lines) {
   CopyFile copy(copies > 1);
   if (copy.file == nullptr && copies > 1) fputs("3840/3842 Uable create temp file error! \n", stderr);
   JobParts parts;
+  int read_error = 0;
   fprintf(stderr, "copies %d \n", 0);
-  bool cut = FirstPass(input, copy, lines, parts);
-  for (int replay = 1; replay < copies && !cut; ++replay) {
+  bool stop = FirstPass(input, copy, lines, parts);
+  for (int replay = 1; replay < copies && !stop; ++replay) {
     fprintf(stderr, "copies %d \n", replay);
     // Each copy starts on a line of its own.
     if (!parts.body_ends_line) WriteToPrinter("\n", 1);
-    cut = ReplayBody(input, copy, parts);
+    stop = ReplayBody(input, copy, parts, read_error);
   }
-  if (cut || !parts.has_end)
+  if (stop || !parts.has_end)
     WriteToPrinter(kEndOfJobMarker);
   else
-    CopyRest(input.file(), parts.body_end);
+    read_error = CopyRest(input.file(), parts.body_end);
+  return read_error != 0 ? read_error : input.ReadError();
 }
 
 }  // namespace
@@ -260,12 +273,15 @@ bool CopyForQd3840(char* argv[], const char* path) {
   std::string host = HostName();
   StartStatusThread(argv[0], ParseJobId(argv[1]), host);
   JobLines lines = BuildJobLines(argv, host);
-  if (iscollate)
-    CopyCollated(input, lines);
-  else
+  int read_error = 0;
+  if (iscollate) {
+    read_error = CopyCollated(input, lines);
+  } else {
     CopyOnce(input, lines);
-  if (input.ReadError() != 0) {
-    ReportPrintFileError("read", path, input.ReadError());
+    read_error = input.ReadError();
+  }
+  if (read_error != 0) {
+    ReportPrintFileError("read", path, read_error);
     return false;
   }
   return true;
