@@ -101,8 +101,10 @@ void CopyOnce(LineReader& input, const JobLines& lines) {
   }
 }
 
-// A line of the PJL job header: one that begins with the UEL or with "@PJL".
-bool IsJclLine(const std::string& line) { return StartsWithNoCase(line, kUel) || StartsWithNoCase(line, "@PJL"); }
+// A line of the PJL job header: one that begins with the UEL or with "@PJL", or an empty one.
+bool IsJclLine(const std::string& line) {
+  return StartsWithNoCase(line, kUel) || StartsWithNoCase(line, "@PJL") || line == "\n" || line == "\r\n";
+}
 
 // Where the PostScript ends in a line: at the UEL that ends the job, or at the end-of-file byte
 // (0x04) right before it; npos when the line has no UEL.
