@@ -100,8 +100,9 @@ TEST_F(PostScriptCupsdTest, SwitchesSentAsOffStayOff) {
                                      "-o", "PrintTimeM=30", "-o", "Duplex=None"};
     int job = 0;
     std::string stream = Print("generic", generic_, args, &job);
-    if (std::string(off) == "Off")  // the explicit value reached the filter as it was sent
+    if (std::string(off) == "Off") {  // the explicit value reached the filter as it was sent
       EXPECT_NE(JobLog(job).find("LockedPinPrint=Off"), std::string::npos) << JobLog(job);
+    }
     EXPECT_NE(stream.find("@PJL SET USERNAME="), std::string::npos) << stream.substr(0, 600);
     EXPECT_EQ(stream.find("JOBPASSWORD"), std::string::npos) << off << stream.substr(0, 600);
     EXPECT_EQ(stream.find("PRINTDELAY"), std::string::npos) << off << stream.substr(0, 600);
