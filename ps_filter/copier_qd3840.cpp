@@ -109,6 +109,7 @@ bool IsJclLine(const std::string& line) {
 // Where the PostScript ends in a line: at the UEL that ends the job, or at the end-of-file byte
 // (0x04) right before it; npos when the line has no UEL.
 size_t EndOfBody(const std::string& line) {
+  if (line.find('\x1b') == std::string::npos) return std::string::npos;  // the common case, quickly
   size_t uel = FindNoCase(line, kUel);
   if (uel == std::string::npos) return uel;
   return uel > 0 && line[uel - 1] == '\x04' ? uel - 1 : uel;

@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -19,12 +20,17 @@ int g_pages_sent = 0;
 // Follows the bytes sent, line by line, to find the DSC comments at the start of lines.
 struct PageCounter {
   static constexpr size_t kHeadLength = 16;  // enough for the longest comment looked for
-  std::string head;                          // the first bytes of the current line
+  char head[kHeadLength];                    // the first bytes of the current line
+  size_t head_size = 0;
   bool head_complete = false;
   int embedded_depth = 0;                    // documents embedded inside the job's own
 
   void LineHeadKnown() {
-    auto starts = [this](const char* prefix) { return head.compare(0, strlen(prefix), prefix) == 0; };
+    auto starts = [this](const char* prefix) {
+      size_t n = strlen(prefix);
+      return head_size >= n && memcmp(head, prefix, n) == 0;
+    };
+    if (head_size < 7 || head[0] != '%' || head[1] != '%') return;
     if (starts("%%BeginDocument")) {
       ++embedded_depth;
     } else if (starts("%%EndDocument")) {
@@ -35,18 +41,34 @@ struct PageCounter {
     }
   }
 
+  void LineEnded() {
+    if (!head_complete) LineHeadKnown();
+    head_size = 0;
+    head_complete = false;
+  }
+
   void Feed(const char* data, size_t size) {
-    for (size_t i = 0; i < size; ++i) {
-      char c = data[i];
-      if (c == '\n' || c == '\r') {
-        if (!head_complete) LineHeadKnown();
-        head.clear();
-        head_complete = false;
+    const char* end = data + size;
+    const char* next_cr = nullptr;  // the next carriage return found so far (end: none left)
+    for (const char* p = data; p < end; ++p) {
+      if (head_complete) {
+        // Only the start of a line matters: skip to its end.
+        if (next_cr == nullptr || next_cr < p) {
+          next_cr = static_cast<const char*>(memchr(p, '\r', static_cast<size_t>(end - p)));
+          if (next_cr == nullptr) next_cr = end;
+        }
+        const char* lf = static_cast<const char*>(memchr(p, '\n', static_cast<size_t>(end - p)));
+        p = std::min(lf != nullptr ? lf : end, next_cr);
+        if (p == end) break;
+        LineEnded();
         continue;
       }
-      if (head_complete) continue;
-      head.push_back(c);
-      if (head.size() == kHeadLength) {
+      if (*p == '\n' || *p == '\r') {
+        LineEnded();
+        continue;
+      }
+      head[head_size++] = *p;
+      if (head_size == kHeadLength || head[0] != '%') {  // known, or no comment
         LineHeadKnown();
         head_complete = true;
       }
