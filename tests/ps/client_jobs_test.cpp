@@ -204,6 +204,9 @@ TEST(ClientJobs, EveryPageSentIsReportedForAccounting) {
        "PAGE: 1 1\nPAGE: 2 1\nPAGE: 3 1\nPAGE: 4 1\n"},
       {"embedded document pages are not pages", "generic.ppd", "", "1", embedded, "PAGE: 1 1\n"},
       {"no page comments", "generic.ppd", "", "1", "showpage\n", ""},
+      {"carriage returns and long lines", "generic.ppd", "", "1",
+       "%%Page: 1 1\r" + std::string(100, 'l') + "%%Page: x\rshowpage\r\n%%Page: 2 2\r\nshowpage\n",
+       "PAGE: 1 1\nPAGE: 2 1\n"},
   };
   for (const Case& c : cases) {
     Job job = JclJob(c.ppd, c.options, c.copies);
