@@ -62,11 +62,7 @@ int Platform(ppd_file_t* ppd) {
   int platform = PLATFORM_UNKNOWN;
   GetPaperSizeArray(ppd->modelname, &platform);
   if (platform != PLATFORM_UNKNOWN) return platform;
-  std::string text = Reason(ppd, "PlatForm");
-  if (!strcasecmp(text.c_str(), "PLATFORM_C")) return PLATFORM_C;
-  if (!strcasecmp(text.c_str(), "PLATFORM_Z")) return PLATFORM_Z;
-  if (!strcasecmp(text.c_str(), "PLATFORM_M")) return PLATFORM_M;
-  return PLATFORM_UNKNOWN;
+  return GetPlatformFromText(Reason(ppd, "PlatForm").c_str());
 }
 
 // Driver names are the PCFileName without its extension, in PAPPL's alphabet.

@@ -27,17 +27,7 @@ bool ModelOffers(const VARNEL_MODEL* model, FuncName func) { return (model->offe
 PAPER_SIZE_INFO* ModelPaperTable(const VARNEL_MODEL* model) {
   int platform = PLATFORM_UNKNOWN;
   PAPER_SIZE_INFO* table = GetPaperSizeArray(const_cast<char*>(model->modelName), &platform);
-  if (table != nullptr) return table;
-  switch (model->platform) {
-    case PLATFORM_C:
-      return gPaperSizeArray_QD3820;
-    case PLATFORM_Z:
-      return gPaperSizeArray_VK8244_VT9366;
-    case PLATFORM_M:
-      return gPaperSizeArray_VK8388_VT8674;
-    default:
-      return nullptr;
-  }
+  return table != nullptr ? table : GetPlatformPaperArray(model->platform);
 }
 
 namespace {

@@ -11,6 +11,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   cups cups-client cups-daemon cups-filters cups-ppdc cups-bsd
   ghostscript poppler-utils jbigkit-bin time
+  libpappl-dev cups-ipp-utils
 )
 
 missing=()
