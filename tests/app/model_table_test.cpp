@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <strings.h>
 
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
