@@ -113,22 +113,19 @@ TEST(JobOptions, MediaSourceIsTheInputSlot) {
 }
 
 TEST(JobOptions, VendorAttributesAndCollation) {
-  JOB_REQUEST request;
-  request.vendor = {{kVendorNegativePrint, "true"}, {kVendorRotateBackSides, "true"}, {kVendorManualDuplex, "true"}};
-  request.collate = 0;
-  Funcs on = Fill("q7306mf", request);
-  EXPECT_EQ(on[NEGATIVEPRINT], 1);
-  EXPECT_EQ(on[IMAGEROTATION], 1);
-  EXPECT_EQ(on[MANUALDUPLEX], 1);
-  EXPECT_EQ(on[COLLATE], 0);
-
-  request.vendor = {{kVendorNegativePrint, "false"}, {kVendorRotateBackSides, "false"}, {kVendorManualDuplex, "false"}};
-  request.collate = 1;
-  Funcs off = Fill("q7306mf", request);
-  EXPECT_EQ(off[NEGATIVEPRINT], 0);
-  EXPECT_EQ(off[IMAGEROTATION], 0);
-  EXPECT_EQ(off[MANUALDUPLEX], 0);
-  EXPECT_EQ(off[COLLATE], 1);
+  // Each vendor boolean switches its function on and off; collation follows
+  // multiple-document-handling the other way round in the same job.
+  for (int on : {1, 0}) {
+    const char* value = on ? "true" : "false";
+    JOB_REQUEST request;
+    request.vendor = {{kVendorNegativePrint, value}, {kVendorRotateBackSides, value}, {kVendorManualDuplex, value}};
+    request.collate = 1 - on;
+    Funcs funcs = Fill("q7306mf", request);
+    EXPECT_EQ(funcs[NEGATIVEPRINT], on) << value;
+    EXPECT_EQ(funcs[IMAGEROTATION], on) << value;
+    EXPECT_EQ(funcs[MANUALDUPLEX], on) << value;
+    EXPECT_EQ(funcs[COLLATE], 1 - on) << value;
+  }
 }
 
 }  // namespace
