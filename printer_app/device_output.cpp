@@ -114,8 +114,12 @@ void DeviceOutput::KeepAliveLoop(long intervalMs, bool (*quiet)()) {
     // The job's writes take the same lock: a filler pair lands between two of them, and only at
     // a quiet point of the page loop, so never inside a record.
     if (failed_ || !quiet()) continue;
-    if (FlushLocked() != 0) continue;
-    pending_.assign(kFiller, kFiller + sizeof kFiller);
-    if (FlushLocked() == 0) ++fillers_;
+    try {
+      if (FlushLocked() != 0) continue;
+      pending_.assign(kFiller, kFiller + sizeof kFiller);
+      if (FlushLocked() == 0) ++fillers_;
+    } catch (...) {
+      // Out of memory for a message: the filler is skipped, the job's own writes find the rest.
+    }
   }
 }

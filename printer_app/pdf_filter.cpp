@@ -51,9 +51,19 @@ void LogMessages(Renderer* r, const char* data, size_t size) {
   r->errText.erase(0, start);
 }
 
-// cups_raster_cb_t: Ghostscript's raster, its messages logged meanwhile, a cancel noticed.
+ssize_t ReadRasterOrMessages(Renderer* r, unsigned char* buffer, size_t length);
+
+// cups_raster_cb_t: Ghostscript's raster, its messages logged meanwhile, a cancel noticed. No
+// exception may leave it into libcups: one ends the raster.
 ssize_t ReadRaster(void* context, unsigned char* buffer, size_t length) {
-  Renderer* r = static_cast<Renderer*>(context);
+  try {
+    return ReadRasterOrMessages(static_cast<Renderer*>(context), buffer, length);
+  } catch (...) {
+    return -1;
+  }
+}
+
+ssize_t ReadRasterOrMessages(Renderer* r, unsigned char* buffer, size_t length) {
   for (;;) {
     if (papplJobIsCanceled(r->job)) {
       r->canceled = true;

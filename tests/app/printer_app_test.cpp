@@ -4,7 +4,10 @@
 // jobs in every format the application takes, and the streams they leave on the devices. A
 // raster or PDF job must give the stream of the raster filter for the same pages and the job
 // options a CUPS queue would pass; images are checked by their decoded page.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -246,6 +249,60 @@ TEST(PrinterApp, JobsOnTwoPrintersPrintOneAfterTheOther) {
   EXPECT_EQ(server.WaitForJob("m", ids[1]).state, IPP_JSTATE_COMPLETED);
   EXPECT_EQ(StreamDifference(Bytes(server.Output("z", "both")), Reference(dir, pwg, {"q7306mf", ids[0], "both"})), "");
   EXPECT_EQ(StreamDifference(Bytes(server.Output("m", "both")), Reference(dir, pwg, {"prlm6100", ids[1], "both"})), "");
+  EXPECT_EQ(server.Stop(), 0) << server.Log();
+}
+
+// An AppSocket printer: one connection on a loopback port that the kernel chose, read to its end.
+class SocketPrinter {
+ public:
+  SocketPrinter() {
+    listener_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && listen(listener_, 1) == 0 &&
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+      port_ = ntohs(address.sin_port);
+    reader_ = std::thread([this] {
+      int connection = accept(listener_, nullptr, nullptr);
+      char buffer[65536];
+      for (ssize_t n; connection >= 0 && (n = read(connection, buffer, sizeof buffer)) > 0;) received_.append(buffer, n);
+      if (connection >= 0) close(connection);
+    });
+  }
+  ~SocketPrinter() {
+    shutdown(listener_, SHUT_RDWR);
+    if (reader_.joinable()) reader_.join();
+    close(listener_);
+  }
+  int port() const { return port_; }
+  // Waits until the application has closed the connection; what the printer got.
+  std::string Received() {
+    reader_.join();
+    return received_;
+  }
+
+ private:
+  int listener_ = -1;
+  int port_ = 0;
+  std::thread reader_;
+  std::string received_;
+};
+
+TEST(PrinterApp, AnAppSocketPrinterGetsTheStream) {
+  SocketPrinter printer;
+  ASSERT_GT(printer.port(), 0);
+  AppServer server;
+  ASSERT_TRUE(server.Start()) << server.error();
+  ProcessResult added =
+      server.Command({"add", "-d", "net", "-m", "prlm6100", "-v", "socket://127.0.0.1:" + std::to_string(printer.port())});
+  ASSERT_EQ(added.exit_status, 0) << added.err;
+  TempDir dir;
+  std::string pwg = dir.File("page.pwg");
+  WritePwgRaster(pwg, {PatternPage("iso_a4_210x297mm", 600, 1)});
+  int id = PrintAndComplete(server, "net", pwg, "image/pwg-raster", "net", {});
+  EXPECT_EQ(StreamDifference(Bytes(printer.Received()), Reference(dir, pwg, {"prlm6100", id, "net"})), "");
   EXPECT_EQ(server.Stop(), 0) << server.Log();
 }
 
