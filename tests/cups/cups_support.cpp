@@ -59,6 +59,7 @@ ProcessResult CupsfilterChain::Run(const ChainJob& job) const {
   RunOptions options;
   options.timeout_ms = 240000;
   options.unset_env = {"CUPS_SERVER"};
+  options.env = job.env;
   return RunProgram("/usr/sbin/cupsfilter", Arguments(job), options);
 }
 

@@ -27,6 +27,8 @@ struct ChainJob {
   // MIME type to stop at, e.g. "application/vnd.cups-raster"; empty: the whole chain of the
   // PPD down to the printer stream.
   std::string stop_at;
+  // "NAME=value" settings of cupsfilter's environment, e.g. LANG (the job's language).
+  std::vector<std::string> env;
 };
 
 // cupsfilter with a ServerBin whose filter folder holds the stock filters and the driver's.
