@@ -3,15 +3,19 @@
 // Job-wide state of rastertoVarnel and the output sink through which every printer byte passes.
 #pragma once
 
-#include <csignal>
+#include <sys/types.h>
+
+#include <atomic>
 #include <cstddef>
 #include <vector>
 
 // ---- Job globals (owned by the page loop, shared with the sink, spooling and signal handlers) ----
+// Canceled and g_ismiddlepage are also touched by signal handlers and, in a program with threads,
+// by other threads: lock-free atomics are safe for both.
 extern int g_page;                            // pages started so far
-extern volatile sig_atomic_t Canceled;        // set by CancelJob on SIGTERM
-extern volatile sig_atomic_t g_ismiddlepage;  // 1 while printer data is produced: no keep-alive then
-extern int gSendDataToDevice;                 // 1: the sink writes to standard output
+extern std::atomic<int> Canceled;             // set when the job is cancelled (PrintJobCancel)
+extern std::atomic<int> g_ismiddlepage;       // 1 while printer data is produced: no keep-alive then
+extern int gSendDataToDevice;                 // 1: the sink writes to the printer output
 extern int gCollateFile;                      // collate spool file descriptor, 0 = none
 extern int gManualDuplexOddFile;              // odd-page spool file descriptor, 0 = none
 extern int gManualDuplexEvenFile;             // even-page spool file descriptor, 0 = none
@@ -19,9 +23,28 @@ extern std::vector<long> gCacheSize;          // entry k: bytes of page 2(k+1) i
 extern char gPPDFile[1024];                   // the PPD's ModelName
 extern char prntLastError[1024];              // error chain, newest message first
 
+static_assert(std::atomic<int>::is_always_lock_free, "the job flags must be safe in a signal handler");
+
+// ---- Printer output ----
+// Where the printer bytes go. write takes up to count bytes and returns how many it took (>= 0),
+// or -1 with errno set. flush, which may be null when the target keeps nothing back, pushes out
+// what the target buffers and returns 0, or -1 with errno set.
+typedef struct _PRINTER_OUTPUT {
+  ssize_t (*write)(void* context, const void* data, size_t count);
+  int (*flush)(void* context);
+  void* context;
+} PRINTER_OUTPUT;
+
+// Chooses the printer output (the record is copied); nullptr chooses standard output, descriptor
+// 1, which is also the output before any call.
+void SetPrinterOutput(const PRINTER_OUTPUT* output);
+// Pushes out what the printer output buffers. The page loop calls it at its quiet points, where a
+// keep-alive filler may follow. 1 on success, 0 when the flush failed.
+int FlushPrinterOutput(void);
+
 // ---- Output sink ----
-// Writes a block to standard output (when gSendDataToDevice is 1) and, for cached blocks, to the
-// open spool files. Returns 1 when the last destination written accepted the block, else 0.
+// Writes a block to the printer output (when gSendDataToDevice is 1) and, for cached blocks, to
+// the open spool files. Returns 1 when the last destination written accepted the block, else 0.
 int SendDataToFile(void* pData, int count, int bCache);
 // Sends the 00 00 filler that separates short records (cached). 1 on success.
 int Insert00();

@@ -4,8 +4,8 @@
 #include "common.h"
 
 int g_page = 0;
-volatile sig_atomic_t Canceled = 0;
-volatile sig_atomic_t g_ismiddlepage = 1;
+std::atomic<int> Canceled{0};
+std::atomic<int> g_ismiddlepage{1};
 int gSendDataToDevice = 1;
 int gCollateFile = 0;
 int gManualDuplexOddFile = 0;

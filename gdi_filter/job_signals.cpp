@@ -9,12 +9,13 @@
 
 #include "common.h"
 #include "cupsdll.h"
+#include "print_job.h"
 
-void CancelJob(int) { Canceled = 1; }
+void CancelJob(int) { PrintJobCancel(); }
 
-// Runs as a signal handler: only async-signal-safe calls. The output sink blocks SIGALRM while
-// it writes, and its stdio buffer is empty between its calls, so write(2) here never lands
-// inside a block; g_ismiddlepage keeps the filler out of a record sequence.
+// Runs as a signal handler: only async-signal-safe calls. The printer output of the filter is
+// standard output, which blocks SIGALRM while it writes and buffers nothing, so write(2) here
+// never lands inside a block; g_ismiddlepage keeps the filler out of a record sequence.
 void SendDummyCommand(void) {
   if (g_ismiddlepage != 0) return;
   int savedErrno = errno;

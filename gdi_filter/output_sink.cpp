@@ -6,15 +6,14 @@
 #include <unistd.h>
 
 #include <cerrno>
-
-#include <cstdio>
+#include <csignal>
 #include <cstring>
 #include <string>
 
 namespace {
 
-// Blocks the keep-alive timer signal for the lifetime of the guard, so that the filler bytes of
-// the SIGALRM handler can never fall between the bytes of one block.
+// Blocks the keep-alive timer signal for the lifetime of the guard, so that the filler bytes that
+// the CUPS filter's SIGALRM handler writes to standard output never fall inside a block.
 class KeepAliveBlock {
  public:
   KeepAliveBlock() {
@@ -30,6 +29,29 @@ class KeepAliveBlock {
  private:
   sigset_t saved_;
 };
+
+// The default printer output: standard output, which the CUPS filter shares with its keep-alive
+// filler. Nothing is buffered, so it needs no flush.
+ssize_t WriteStandardOutput(void*, const void* data, size_t count) {
+  KeepAliveBlock block;
+  return write(STDOUT_FILENO, data, count);
+}
+
+const PRINTER_OUTPUT kStandardOutput = {WriteStandardOutput, nullptr, nullptr};
+PRINTER_OUTPUT gPrinterOutput = kStandardOutput;
+
+// Hands the whole block to the printer output, again for what it did not take at once. false
+// when the output fails (errno then says why).
+bool WriteToPrinter(const unsigned char* data, size_t count) {
+  size_t done = 0;
+  while (done < count) {
+    ssize_t n = gPrinterOutput.write(gPrinterOutput.context, data + done, count - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
 
 // write(2) until every byte is written or the descriptor fails; returns the bytes written.
 long WriteAll(int fd, const unsigned char* data, size_t count) {
@@ -55,9 +77,16 @@ void RecordEvenPageBytes(int count) {
 
 }  // namespace
 
+void SetPrinterOutput(const PRINTER_OUTPUT* output) {
+  gPrinterOutput = output != nullptr ? *output : kStandardOutput;
+}
+
+int FlushPrinterOutput(void) {
+  if (gPrinterOutput.flush == nullptr) return 1;
+  return gPrinterOutput.flush(gPrinterOutput.context) == 0 ? 1 : 0;
+}
+
 int SendDataToFile(void* pData, int count, int bCache) {
-  KeepAliveBlock block;
-  fflush(stdout);
   g_ismiddlepage = 1;
 
   if (pData == nullptr) {
@@ -69,7 +98,7 @@ int SendDataToFile(void* pData, int count, int bCache) {
   long result = 0;
 
   if (gSendDataToDevice == 1) {
-    result = size > 0 ? static_cast<long>(fwrite(data, size, 1, stdout)) : 0;
+    result = size > 0 && WriteToPrinter(data, size) ? 1 : 0;
   }
   if (gCollateFile != 0 && bCache == 1) {
     result = WriteAll(gCollateFile, data, size);
@@ -82,7 +111,6 @@ int SendDataToFile(void* pData, int count, int bCache) {
     RecordEvenPageBytes(count);
   }
 
-  fflush(stdout);
   g_ismiddlepage = 1;
   return result != 0 ? 1 : 0;
 }

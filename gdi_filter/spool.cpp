@@ -66,15 +66,14 @@ void NotePageStart() {
 
 bool IsPassingOutputError(int error) { return error == EINTR || error == EAGAIN || error == EWOULDBLOCK; }
 
-// Hands one replayed chunk to the sink (not cached again). Returns false when standard output
+// Hands one replayed chunk to the sink (not cached again). Returns false when the printer output
 // has failed for good; the reason is then in the CUPS log.
 bool SendReplayChunk(char* data, size_t count) {
   int error = 0;
   for (int attempt = 0; attempt < kSendAttempts; ++attempt) {
-    clearerr(stdout);
     errno = 0;
-    // The sink reports what its buffered write took; a flush that failed shows in the error flag.
-    if (SendDataToFile(data, static_cast<int>(count), 0) && !ferror(stdout)) return true;
+    // An output that buffers may only fail when it pushes the chunk out.
+    if (SendDataToFile(data, static_cast<int>(count), 0) && FlushPrinterOutput()) return true;
     error = errno;
     if (!IsPassingOutputError(error)) break;
     usleep(kRetryPauseUs);
@@ -93,9 +92,9 @@ off_t NextPageStart(const std::vector<off_t>* pageStarts, off_t offset, off_t en
   return end;
 }
 
-// Sends bytes [begin, end) of a spool file to standard output in chunks. With pageStarts the
+// Sends bytes [begin, end) of a spool file to the printer output in chunks. With pageStarts the
 // replay honours a cancel: it goes on to the end of the page being sent and stops there. A read
-// error ends the replay early. Returns false when standard output failed for good.
+// error ends the replay early. Returns false when the printer output failed for good.
 bool ReplayRange(int fd, off_t begin, off_t end, size_t chunkSize, const std::vector<off_t>* pageStarts) {
   std::vector<char> chunk(chunkSize);
   off_t offset = begin;
@@ -114,7 +113,7 @@ bool ReplayRange(int fd, off_t begin, off_t end, size_t chunkSize, const std::ve
     if (!SendReplayChunk(chunk.data(), static_cast<size_t>(got))) return false;
     offset += got;
   }
-  fflush(stdout);
+  FlushPrinterOutput();
   return true;
 }
 
@@ -164,7 +163,7 @@ bool SendBackSides(PSPOOL_JOB job) {
   if (blankNeeded && job->reverse == 0) InsertBlankPage(job->lastHeader, job->startPageParam, job->platform);
   if (!ReplayEvenPagesBackwards(g_page / 2)) return false;
   if (blankNeeded && job->reverse == 1) InsertBlankPage(job->lastHeader, job->startPageParam, job->platform);
-  fflush(stdout);
+  FlushPrinterOutput();
   return true;
 }
 
@@ -241,7 +240,7 @@ int SpoolEndOfJob(PSPOOL_JOB job) {
     if (job->collate == 1 && job->iCopies > 1 && job->manualDuplex != 1 && gCollateFile != 0) {
       outputAlive = ReplayCollatedCopies(job);
     }
-    fflush(stdout);
+    FlushPrinterOutput();
     if (outputAlive && job->manualDuplex == 1) outputAlive = ReplayManualDuplex(job);
   }
   // The end of the document must reach the printer, also when the job stopped on an even page

@@ -5,7 +5,8 @@
 
 #include <string>
 
-// Copies the file at path to standard output; false when it cannot be opened.
+// Copies the file at path to the printer; false (after an "ERROR: " line) when it cannot be
+// opened or read.
 bool WritePSdataToStdout(char* argv[], const char* path);
 bool CopyForQd3840(char* argv[], const char* path);
 bool CopyForGenericPrinter(char* argv[], const char* path);
@@ -13,5 +14,5 @@ bool CopyForGenericPrinter(char* argv[], const char* path);
 // Duplex option of the job: 0 None, 1 DuplexNoTumble, 2 DuplexTumble, 3 other, -1 absent.
 int isDuplexPrint(const char* options_text, std::string& value_out);
 
-// Writes the bytes to standard output; false (after logging) when the write failed.
-bool WriteToPrinter(const std::string& bytes);
+// The "ERROR: " line of a print file that cannot be opened or read (what: "open", "read").
+void ReportPrintFileError(const char* what, const char* path, int error);

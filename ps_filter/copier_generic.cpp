@@ -11,10 +11,12 @@
 #include "options.h"
 #include "pin_print.h"
 #include "pjl_text.h"
+#include "printer_output.h"
 
 namespace {
 
 constexpr size_t kChunkSize = 8192;
+const std::string kPageComment = "%%Page:";
 
 // Writes chunk[from, to) and moves the cut point to to.
 void WritePiece(const std::string& chunk, size_t* cut, size_t to) {
@@ -52,7 +54,6 @@ void EditUserName(char* argv[], const std::string& text, const std::string& chun
     GetJobownerPJL(owner);
     ReportOnFailure(WriteToPrinter(owner), "Pin Print PJL send failed!\n");
   }
-  fflush(stdout);
   SendPinPrintPJL(argv, 0);
 }
 
@@ -97,7 +98,9 @@ void EditDuplex(char* argv[], const std::string& text, const std::string& chunk,
   }
 }
 
-void WriteFirstChunk(char* argv[], const std::string& chunk) {
+// Writes the first chunk with its JCL completed, except its last `hold` bytes when they lie after
+// every edit: those are returned for the next write.
+std::string WriteFirstChunk(char* argv[], const std::string& chunk, size_t hold = 0) {
   // The anchors are searched as text, so only up to a NUL byte; the bytes stay as they are.
   std::string text = chunk.substr(0, strnlen(chunk.data(), chunk.size()));
   size_t cut = 0;
@@ -105,8 +108,9 @@ void WriteFirstChunk(char* argv[], const std::string& chunk) {
   EditDelayPrint(argv, text, chunk, &cut);
   EditCopies(argv, text, chunk, &cut);
   EditDuplex(argv, text, chunk, &cut);
-  if (!WriteToPrinter(chunk.substr(cut)) && cut == 0) fputs("write file error! \n", stderr);
-  fflush(stdout);
+  size_t end = chunk.size() >= cut + hold ? chunk.size() - hold : chunk.size();
+  if (!WriteToPrinter(chunk.substr(cut, end - cut)) && cut == 0) fputs("write file error! \n", stderr);
+  return chunk.substr(end);
 }
 
 }  // namespace
@@ -114,24 +118,40 @@ void WriteFirstChunk(char* argv[], const std::string& chunk) {
 bool CopyForGenericPrinter(char* argv[], const char* path) {
   FILE* file = fopen(path, "rb");
   if (file == nullptr) {
-    fprintf(stderr, "Uable open temp file error %s! \n", strerror(errno));
+    int error = errno;
+    fprintf(stderr, "Uable open temp file error %s! \n", strerror(error));
+    ReportPrintFileError("open", path, error);
     return false;
   }
-  std::string chunk(kChunkSize, '\0'), previous;
-  bool first = true;
+  // The last bytes of each chunk are held back and written with the next one, so that a page
+  // comment split by the chunk border is seen whole by the cancellation cut.
+  const size_t hold = kPageComment.size() - 1;
+  std::string chunk(kChunkSize, '\0'), previous, carry;
+  bool first = true, cut = false;
   size_t got;
-  while ((got = fread(&chunk[0], 1, kChunkSize, file)) > 0) {
-    std::string buffer = chunk.substr(0, got);
-    if (CutAtPageStart(buffer, previous)) break;
+  while (!PrinterOutputFailed() && (got = fread(&chunk[0], 1, kChunkSize, file)) > 0) {
+    std::string buffer = carry + chunk.substr(0, got);
+    // A job cancelled in its first chunk still gets its header completed before the cut.
+    auto write_first = [argv](const std::string& part) { WriteFirstChunk(argv, part); };
+    cut = CutAtPageStart(buffer, previous, first ? CutPrefixWriter(write_first) : CutPrefixWriter());
+    if (cut) break;
     if (first) {
-      WriteFirstChunk(argv, buffer);
+      carry = WriteFirstChunk(argv, buffer, hold);
       first = false;
     } else {
-      WriteToPrinter(buffer);
-      fflush(stdout);
+      size_t end = buffer.size() > hold ? buffer.size() - hold : 0;
+      WriteToPrinter(buffer.substr(0, end));
+      carry = buffer.substr(end);
     }
-    previous.swap(buffer);
+    previous = buffer.substr(0, buffer.size() - carry.size());
   }
+  bool read_failed = ferror(file) != 0;
+  int read_error = errno;
   fclose(file);
+  if (!cut) WriteToPrinter(carry);
+  if (read_failed) {
+    ReportPrintFileError("read", path, read_error);
+    return false;
+  }
   return true;
 }

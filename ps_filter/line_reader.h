@@ -16,11 +16,14 @@ class LineReader {
   LineReader& operator=(const LineReader&) = delete;
   bool IsOpen() const { return file_ != nullptr; }
   FILE* file() const { return file_; }
-  // False at the end of the file.
+  // False at the end of the file (or when reading fails).
   bool Next(std::string& line);
+  // The errno of a failed read, 0 when every read went well.
+  int ReadError() const { return read_error_; }
 
  private:
   FILE* file_;
   char* buffer_ = nullptr;
   size_t capacity_ = 0;
+  int read_error_ = 0;
 };

@@ -18,6 +18,8 @@
 namespace {
 
 constexpr size_t kMaxNameChars = 1023;
+// What separates the words of the option text.
+constexpr char kBlanks[] = " \t\n\r\f\v";
 
 struct PpdCloser {
   void operator()(ppd_file_t* ppd) const { ppdClose(ppd); }
@@ -39,6 +41,80 @@ std::string LowerCase(const char* text) {
 
 bool OptionTextHas(const char* options_text, const char* key) {
   return options_text != nullptr && ContainsNoCase(options_text, key);
+}
+
+OptionSwitch BooleanInText(const char* options_text, const char* key) {
+  if (options_text == nullptr || key == nullptr || *key == '\0') return OptionSwitch::kAbsent;
+  const std::string text = options_text;
+  if (ContainsNoCase(text, std::string("no") + key)) return OptionSwitch::kOff;
+  const size_t key_length = strlen(key);
+  bool present = false;
+  for (size_t at = FindNoCase(text, key); at != std::string::npos; at = FindNoCase(text, key, at + 1)) {
+    present = true;
+    size_t equals = at + key_length;
+    if (equals >= text.size() || text[equals] != '=') continue;
+    std::string value = text.substr(equals + 1, text.find_first_of(kBlanks, equals + 1) - equals - 1);
+    if (value.size() >= 2 && (value[0] == '\'' || value[0] == '"') && value.back() == value[0])
+      value = value.substr(1, value.size() - 2);
+    for (const char* off : {"False", "No", "Off", "0"})
+      if (strcasecmp(value.c_str(), off) == 0) return OptionSwitch::kOff;
+  }
+  return present ? OptionSwitch::kOn : OptionSwitch::kAbsent;
+}
+
+bool JobPasswordInText(const char* options_text, std::string& value_out) {
+  if (options_text == nullptr) return false;
+  const std::string text = options_text, key = "job-password=";
+  for (size_t at = FindNoCase(text, key); at != std::string::npos; at = FindNoCase(text, key, at + 1)) {
+    if (at > 0 && strchr(kBlanks, text[at - 1]) == nullptr) continue;  // part of another name
+    size_t start = at + key.size();
+    value_out = text.substr(start, text.find_first_of(kBlanks, start) - start);
+    return !value_out.empty();
+  }
+  return false;
+}
+
+bool IsSecretOption(const std::string& name) {
+  return ContainsNoCase(name, "PinNum") || ContainsNoCase(name, "password");
+}
+
+std::string MaskSecretOptions(const char* options_text) {
+  if (options_text == nullptr) return "";
+  const std::string text = options_text;
+  std::string masked;
+  size_t i = 0;
+  while (i < text.size()) {
+    if (strchr(kBlanks, text[i]) != nullptr) {
+      masked.push_back(text[i++]);
+      continue;
+    }
+    size_t name_start = i;
+    while (i < text.size() && text[i] != '=' && strchr(kBlanks, text[i]) == nullptr) ++i;
+    const std::string name = text.substr(name_start, i - name_start);
+    masked += name;
+    if (i >= text.size() || text[i] != '=') continue;
+    masked.push_back(text[i++]);
+    // The value runs to the next blank outside quotes, as the CUPS option parser reads it.
+    size_t value_start = i;
+    char quote = 0;
+    for (; i < text.size(); ++i) {
+      char c = text[i];
+      if (c == '\\' && i + 1 < text.size()) {
+        ++i;
+      } else if (quote != 0) {
+        if (c == quote) quote = 0;
+      } else if (c == '\'' || c == '"') {
+        quote = c;
+      } else if (strchr(kBlanks, c) != nullptr) {
+        break;
+      }
+    }
+    if (IsSecretOption(name) && i > value_start)
+      masked += "****";
+    else
+      masked += text.substr(value_start, i - value_start);
+  }
+  return masked;
 }
 
 void ParseOptionSetting(const char* options_text, ParsedOptions* parsed) {
@@ -63,7 +139,7 @@ void GetSelectOption(const char* keyword, std::string& out) {
   if (!ppd) return;
   ppd_option_t* option = ppdFindOption(ppd.get(), keyword);
   if (option == nullptr) return;
-  fprintf(stderr, "-->opt_str:%s, opt->defchoices :%s.\n", keyword, option->defchoice);
+  fprintf(stderr, "-->opt_str:%s, opt->defchoices :%s.\n", keyword, IsSecretOption(keyword) ? "****" : option->defchoice);
   out = option->defchoice;
 }
 

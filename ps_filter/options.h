@@ -41,3 +41,19 @@ void Getsubtext(std::string& out, size_t n, const char* text);
 // Option text lookups shared by several features: a key is present when its text occurs anywhere
 // in the options (case-insensitively); "no" + key switches it off.
 bool OptionTextHas(const char* options_text, const char* key);
+
+// A boolean option as the job's option text gives it. Off when the text holds "no" + key, or the
+// key followed by "=" and False, No, Off or 0 (any letter case), as print dialogs send a switch
+// that the user turned off; on for any other occurrence of the key; absent when the key is not
+// in the text (the caller then takes the PPD default).
+enum class OptionSwitch { kAbsent, kOn, kOff };
+OptionSwitch BooleanInText(const char* options_text, const char* key);
+
+// The value of the standard IPP job-password attribute as CUPS hands it to filters
+// ("job-password=VALUE" in the option text); false when the job carries none (or an empty one).
+bool JobPasswordInText(const char* options_text, std::string& value_out);
+
+// True for options whose values are secrets: the PIN digits and any password.
+bool IsSecretOption(const std::string& name);
+// The option text with the value of every secret option replaced by "****", for log lines.
+std::string MaskSecretOptions(const char* options_text);

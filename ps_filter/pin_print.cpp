@@ -13,6 +13,7 @@
 
 #include "options.h"
 #include "pjl_text.h"
+#include "printer_output.h"
 
 namespace {
 
@@ -79,9 +80,16 @@ bool ispinPrint(const char* options_text, std::string& pin_out) {
     fputs("-->invalid parameter!\n", stderr);
     return false;
   }
+  // A PIN asked for through the standard job-password attribute is the job's PIN.
+  std::string password;
+  if (JobPasswordInText(options_text, password)) {
+    pin_out += password;
+    return true;
+  }
   std::string text = options_text;
-  if (ContainsNoCase(text, "noLockedPinPrint")) return false;
-  bool in_text = ContainsNoCase(text, "LockedPinPrint");
+  OptionSwitch wanted = BooleanInText(options_text, "LockedPinPrint");
+  if (wanted == OptionSwitch::kOff) return false;
+  bool in_text = wanted == OptionSwitch::kOn;
   if (!in_text && !PpdDefaultIsTrue("LockedPinPrint")) return false;
   for (int k = 1; k <= 4; ++k) {
     std::string key = "PinNum" + std::to_string(k);
@@ -107,12 +115,10 @@ bool isValidPin(const std::string& pin) {
 
 void SendPinPrintPJL(char* argv[], int) {
   std::string lines = PinLines(argv);
-  if (lines.empty()) return;
-  if (fwrite(lines.data(), 1, lines.size(), stdout) != lines.size()) {
+  if (!WriteToPrinter(lines)) {
     perror("err is ");
     fputs("Pin Print PJL send failed!\n", stderr);
   }
-  fflush(stdout);
 }
 
 void GetPinPrintPJL(char* argv[], std::string& out, int) { out = PinLines(argv); }
@@ -123,8 +129,9 @@ bool isDelayPrint(const char* options_text, std::string& time_out) {
     return false;
   }
   std::string text = options_text;
-  if (ContainsNoCase(text, "noTimePrint")) return false;
-  if (!ContainsNoCase(text, "TimePrint")) {
+  OptionSwitch wanted = BooleanInText(options_text, "TimePrint");
+  if (wanted == OptionSwitch::kOff) return false;
+  if (wanted == OptionSwitch::kAbsent) {
     if (!PpdDefaultIsTrue("TimePrint")) return false;
     std::string hour, minute;
     GetSelectOption("PrintTimeH", hour);
@@ -141,11 +148,11 @@ bool isDelayPrint(const char* options_text, std::string& time_out) {
   return time_out.find(':') != std::string::npos;
 }
 
-bool GetMinutes(const char* time_text, std::string& minutes_out) {
-  if (time_text == nullptr) {
-    fputs("-->invalid parameter!\n", stderr);
-    return false;
-  }
+namespace {
+
+// The hour and minute fields of "hour:minute" as GetMinutes reads them: the first and the last
+// field (a single field serves as both; empty fields are skipped), each cut to 15 characters.
+void TimeFields(const char* time_text, std::string& hour, std::string& minute) {
   std::vector<std::string> fields;
   std::string field;
   for (const char* c = time_text;; ++c) {
@@ -157,12 +164,35 @@ bool GetMinutes(const char* time_text, std::string& minutes_out) {
       field.push_back(*c);
     }
   }
-  // A single field serves as hour and minute alike.
-  std::string hour = fields.empty() ? "0" : fields.front();
-  std::string minute = fields.empty() ? "0" : fields.back();
+  hour = fields.empty() ? "0" : fields.front();
+  minute = fields.empty() ? "0" : fields.back();
+}
+
+bool IsNumberUpTo(const std::string& text, long limit) {
+  if (text.empty() || text.size() > 2) return false;
+  for (char c : text)
+    if (!isdigit(static_cast<unsigned char>(c))) return false;
+  return atol(text.c_str()) <= limit;
+}
+
+}  // namespace
+
+bool GetMinutes(const char* time_text, std::string& minutes_out) {
+  if (time_text == nullptr) {
+    fputs("-->invalid parameter!\n", stderr);
+    return false;
+  }
+  std::string hour, minute;
+  TimeFields(time_text, hour, minute);
   long minutes = atol(hour.c_str()) * 60 + atol(minute.c_str());
   minutes_out = std::to_string(minutes);
   return true;
+}
+
+bool isValidDelayTime(const std::string& time_text) {
+  std::string hour, minute;
+  TimeFields(time_text.c_str(), hour, minute);
+  return IsNumberUpTo(hour, 23) && IsNumberUpTo(minute, 59);
 }
 
 void SendDelayPrintPJL(char* argv[]) {
@@ -175,13 +205,15 @@ void SendDelayPrintPJL(char* argv[]) {
     fputs("-->delay print isn't need!\n", stderr);
     return;
   }
+  if (!isValidDelayTime(time_text)) {
+    fputs("-->delay time is not an hour 0-23 and a minute 0-59, no PRINTDELAY written!\n", stderr);
+    return;
+  }
   if (!GetMinutes(time_text.c_str(), minutes)) return;
-  std::string line = Format(CMD_PJL_DELAYPRINT_PRINTTIME, minutes);
-  if (fwrite(line.data(), 1, line.size(), stdout) != line.size()) {
+  if (!WriteToPrinter(Format(CMD_PJL_DELAYPRINT_PRINTTIME, minutes))) {
     perror("err is ");
     fputs("delay Print PJL send failed!\n", stderr);
   }
-  fflush(stdout);
 }
 
 void GetJobownerPJL(std::string& out) { out += Format(CMD_PJL_PINPRINT_JOBOWNER, JobOwner()); }

@@ -24,6 +24,9 @@ void GetPinPrintPJL(char* argv[], std::string& out, int unused);
 bool isDelayPrint(const char* options_text, std::string& time_out);
 // hour * 60 + minute of "hour:minute" as decimal text.
 bool GetMinutes(const char* time_text, std::string& minutes_out);
+// A time the printer can take: the hour (0-23) and minute (0-59) that GetMinutes reads, each
+// one or two decimal digits.
+bool isValidDelayTime(const std::string& time_text);
 void SendDelayPrintPJL(char* argv[]);
 
 // Appends the owner line ("vn" + host name, last 63 characters) to out.

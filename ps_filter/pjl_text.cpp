@@ -49,6 +49,10 @@ bool EndsWithNoCase(const std::string& text, const std::string& suffix) {
                     SameLetter);
 }
 
+bool EqualsNoCase(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), SameLetter);
+}
+
 std::string QuotedPjlValue(const std::string& value) {
   std::string safe;
   for (char c : value) {

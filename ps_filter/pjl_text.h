@@ -12,6 +12,7 @@ size_t FindNoCase(const std::string& text, const std::string& needle, size_t fro
 bool ContainsNoCase(const std::string& text, const std::string& needle);
 bool StartsWithNoCase(const std::string& text, const std::string& prefix);
 bool EndsWithNoCase(const std::string& text, const std::string& suffix);
+bool EqualsNoCase(const std::string& a, const std::string& b);
 
 // A value to be written between double quotes in a PJL line: control characters (CR and LF
 // included), DEL and double quotes are dropped so the value cannot end the line or the quotes.

@@ -5,13 +5,18 @@
 
 #include <cups/ppd.h>
 #include <cups/sidechannel.h>
+#include <poll.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
 
+#include "common.h"
 #include "pjl_text.h"
 
 const char support_printerinfo[9][64] = {
@@ -75,11 +80,43 @@ bool DeviceIdIsSupported(const std::string& id, bool* is_qd3840_out) {
 
 }  // namespace
 
+namespace {
+
+constexpr double kDeviceIdTimeout = 10800.0;  // seconds: a printer may be busy or asleep
+
+// Waits for the backend's answer on the side channel. False on time-out or cancel: the filter
+// looks at job_canceled between short waits, so a cancel ends the wait at once.
+bool WaitForSideChannelAnswer(double timeout_seconds) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::duration<double>(timeout_seconds);
+  while (job_canceled.load() == 0) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) return false;
+    pollfd channel = {CUPS_SC_FD, POLLIN, 0};
+    int ready = poll(&channel, 1, static_cast<int>(std::min<long long>(left, 200)));
+    if (ready > 0) return true;  // an answer, or a closed channel that the read reports
+    if (ready < 0 && errno != EINTR) return false;
+  }
+  return false;
+}
+
+cups_sc_status_t AskForDeviceId(char* id_buf, int* len) {
+  if (cupsSideChannelWrite(CUPS_SC_CMD_GET_DEVICE_ID, CUPS_SC_STATUS_NONE, nullptr, 0, 1.0) != 0)
+    return CUPS_SC_STATUS_TIMEOUT;
+  if (!WaitForSideChannelAnswer(kDeviceIdTimeout)) return CUPS_SC_STATUS_TIMEOUT;
+  cups_sc_command_t command;
+  cups_sc_status_t status;
+  if (cupsSideChannelRead(&command, &status, id_buf, len, 1.0) != 0) return CUPS_SC_STATUS_TIMEOUT;
+  return command == CUPS_SC_CMD_GET_DEVICE_ID ? status : CUPS_SC_STATUS_BAD_MESSAGE;
+}
+
+}  // namespace
+
 int query1284info(char* id_buf, int* len) {
   if (id_buf == nullptr || len == nullptr || *len <= 0) return 0;
   fprintf(stderr, "query1284info %s \n", id_buf);
   int capacity = *len;
-  cups_sc_status_t status = cupsSideChannelDoRequest(CUPS_SC_CMD_GET_DEVICE_ID, id_buf, len, 10800.0);
+  cups_sc_status_t status = AskForDeviceId(id_buf, len);
   if (status == CUPS_SC_STATUS_OK && *len > 0 && *len <= capacity) {
     id_buf[*len] = '\0';
     return 1;

@@ -6,8 +6,11 @@
 #include <cups/cups.h>
 #include <dlfcn.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
@@ -20,29 +23,34 @@
 #include "pin_print.h"
 #include "pjl_text.h"
 #include "printer_id.h"
+#include "printer_output.h"
 
 namespace {
 
 constexpr size_t kSpoolBlock = 8192;
 const char kEndOfJobSequence[] = "\x04\x1b%-12345X\n";
 
-// Removes the spooled input when the job ends, however it ends.
+// The spooled standard input. Its file is removed as soon as it exists, so that no way of ending
+// the job (not even SIGKILL) leaves the user's document on disk; the job reads it through the
+// descriptor, which the object closes.
 class SpoolFile {
  public:
   SpoolFile() = default;
   ~SpoolFile() {
-    if (!path_.empty()) unlink(path_.c_str());
+    if (fd_ >= 0) close(fd_);
   }
   SpoolFile(const SpoolFile&) = delete;
   SpoolFile& operator=(const SpoolFile&) = delete;
-  std::string& path() { return path_; }
+  int& fd() { return fd_; }
 
  private:
-  std::string path_;
+  int fd_ = -1;
 };
 
+// The options are logged with the values of the PIN and password options masked.
 void LogArguments(int argc, char* argv[]) {
-  for (int i = 0; i < argc; ++i) fprintf(stderr, "test argv[%d] value is  %s\n", i, argv[i]);
+  for (int i = 0; i < argc; ++i)
+    fprintf(stderr, "test argv[%d] value is  %s\n", i, i == 5 ? MaskSecretOptions(argv[i]).c_str() : argv[i]);
 }
 
 void InstallCancelHandler() {
@@ -61,6 +69,7 @@ bool PrinterIsSupported() {
   char device_id[512] = {0};
   int length = 511;
   int got_id = query1284info(device_id, &length);
+  if (job_canceled.load() != 0) return false;
   return isSupportPrinter(device_id, got_id, &isqd3840);
 }
 
@@ -72,10 +81,33 @@ bool PinIsUsable(const char* options_text) {
   return false;
 }
 
+// False (after the user was told) when the job asks for delayed printing at a time that is no
+// time of day.
+bool DelayIsUsable(const char* options_text) {
+  std::string time_text;
+  if (!isDelayPrint(options_text, time_text) || isValidDelayTime(time_text)) return true;
+  ReportUserError("The time for delayed printing must be an hour from 0 to 23 and a minute from 0 to 59.\n");
+  return false;
+}
+
+// False (after an "ERROR: " line) when the file that CUPS names is not one that can be printed.
+bool PrintFileIsUsable(const char* path) {
+  struct stat info;
+  if (stat(path, &info) != 0) {
+    ReportPrintFileError("open", path, errno);
+    return false;
+  }
+  if (S_ISDIR(info.st_mode)) {
+    ReportPrintFileError("read", path, EISDIR);
+    return false;
+  }
+  return true;
+}
+
 // Page-size decisions of the QD3840 family; false when the custom size cannot be printed.
 bool PrepareQd3840Job(char* argv[], const char* path) {
   checkmediasize(argv, path, &width, &height);
-  if (ContainsNoCase(argv[5], "collate") && !ContainsNoCase(argv[5], "noCollate")) {
+  if (BooleanInText(argv[5], "Collate") == OptionSwitch::kOn) {
     iscollate = true;
     copies = ParseCopyCount(argv[4]);
   }
@@ -124,14 +156,8 @@ bool is_pdf_content_type() {
   return final_type != nullptr && ContainsNoCase(final_type, "pdf");
 }
 
-bool WriteToPrinter(const std::string& bytes) {
-  if (bytes.empty()) return true;
-  if (fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size()) return true;
-  static bool reported = false;
-  if (reported) return false;
-  reported = true;
-  fprintf(stderr, "DEBUG: writing %zu bytes to the printer failed: %s\n", bytes.size(), strerror(errno));
-  return false;
+void ReportPrintFileError(const char* what, const char* path, int error) {
+  fprintf(stderr, "ERROR: Unable to %s the print file \"%s\": %s\n", what, path, strerror(error));
 }
 
 int isDuplexPrint(const char* options_text, std::string& value_out) {
@@ -164,17 +190,63 @@ bool WritePSdataToStdout(char* argv[], const char* path) {
   return isqd3840 ? CopyForQd3840(argv, path) : CopyForGenericPrinter(argv, path);
 }
 
-bool Copy_StdinToTempFile(std::string& path_out) {
+namespace {
+
+// The end of the last occurrence of a text (any letter case) in a stream read block by block.
+class LastOccurrence {
+ public:
+  explicit LastOccurrence(std::string needle) : needle_(std::move(needle)) {}
+  void Feed(const char* data, size_t size) {
+    std::string view = carry_ + std::string(data, size);
+    long view_start = read_ - static_cast<long>(carry_.size());
+    for (size_t at = FindNoCase(view, needle_); at != std::string::npos; at = FindNoCase(view, needle_, at + 1))
+      end_ = view_start + static_cast<long>(at + needle_.size());
+    size_t keep = std::min(view.size(), needle_.size() - 1);
+    carry_ = view.substr(view.size() - keep);
+    read_ += static_cast<long>(size);
+  }
+  long end() const { return end_; }  // -1 when not found
+
+ private:
+  std::string needle_, carry_;
+  long read_ = 0;
+  long end_ = -1;
+};
+
+// True when the spooled job holds nothing but PJL lines after offset: it ends its PJL job itself.
+bool OnlyPjlFollows(int fd, long offset) {
+  std::string rest;
+  char block[4096];
+  ssize_t got;
+  for (off_t at = offset; rest.size() < 65536 && (got = pread(fd, block, sizeof block, at)) > 0; at += got)
+    rest.append(block, static_cast<size_t>(got));
+  for (size_t start = 0; start < rest.size();) {
+    size_t end = rest.find('\n', start);
+    std::string line = rest.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    bool blank = std::all_of(line.begin(), line.end(), [](char c) { return static_cast<unsigned char>(c) <= ' '; });
+    if (!blank && !StartsWithNoCase(line, "@PJL")) return false;
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  return true;
+}
+
+}  // namespace
+
+int Copy_StdinToTempFile(std::string& path_out) {
   char name[256] = {0};
   int fd = cupsTempFd(name, 255);
   if (fd < 0) {
     fputs("DEBUG: Unable to creat temp file.\n", stderr);
-    return false;
+    return -1;
   }
-  path_out = name;
+  unlink(name);
   fprintf(stderr, "DEBUG:copying to temp print file \"%s\"\n", name);
-  std::string tail;  // the last block of the job, where its end-of-job sequence would be
+  // The job ends its PJL job itself when only PJL follows its last UEL; the UEL that begins the
+  // job does not count.
+  LastOccurrence last_uel("%-12345X");
   char block[kSpoolBlock];
+  long size = 0;
   bool ok = true;
   for (;;) {
     ssize_t got = read(STDIN_FILENO, block, sizeof block);
@@ -184,16 +256,20 @@ bool Copy_StdinToTempFile(std::string& path_out) {
       break;
     }
     ok = WriteAllToFd(fd, block, static_cast<size_t>(got)) && ok;
-    tail.append(block, static_cast<size_t>(got));
-    if (tail.size() > kSpoolBlock) tail.erase(0, tail.size() - kSpoolBlock);
+    last_uel.Feed(block, static_cast<size_t>(got));
+    size += got;
   }
-  if (ok && tail.size() > 9 && !ContainsNoCase(tail, "%-12345X")) {
+  if (ok && size > 9 && !(last_uel.end() >= 0 && OnlyPjlFollows(fd, last_uel.end()))) {
     ok = WriteAllToFd(fd, kEndOfJobSequence, sizeof kEndOfJobSequence - 1);
     fputs("DEBUG: appended the end-of-job sequence\n", stderr);
   }
-  if (close(fd) != 0) ok = false;
-  if (!ok) fprintf(stderr, "DEBUG: spooling the job to \"%s\" failed: %s\n", name, strerror(errno));
-  return ok;
+  if (!ok) {
+    fprintf(stderr, "DEBUG: spooling the job to \"%s\" failed: %s\n", name, strerror(errno));
+    close(fd);
+    return -1;
+  }
+  path_out = "/dev/fd/" + std::to_string(fd);
+  return fd;
 }
 
 int pstoVarnel_main(int argc, char* argv[]) {
@@ -205,28 +281,36 @@ int pstoVarnel_main(int argc, char* argv[]) {
     return 1;
   }
   LogArguments(argc, argv);
-  if (!PrinterIsSupported()) {
+  bool supported = PrinterIsSupported();
+  if (job_canceled.load() != 0) {
+    fputs("DEBUG: The job was cancelled before it started.\n", stderr);
+    return 0;
+  }
+  if (!supported) {
     sleep(1);
     ReportUserError("The current printer is not available,please use the correct printer.\n");
     return 1;
   }
-  if (!PinIsUsable(argv[5])) return 1;
+  if (!PinIsUsable(argv[5]) || !DelayIsUsable(argv[5])) return 1;
   SpoolFile spool;  // never argv[6]: that file belongs to CUPS
   std::string path;
   if (argc == 6) {
-    if (!Copy_StdinToTempFile(spool.path())) {
+    spool.fd() = Copy_StdinToTempFile(path);
+    if (spool.fd() < 0) {
       fputs("ERROR: Unable to spool the print job.\n", stderr);
       return 1;
     }
-    path = spool.path();
   } else {
     path = argv[6];
+    if (!PrintFileIsUsable(path.c_str())) return 1;
   }
   if (isqd3840 && !PrepareQd3840Job(argv, path.c_str())) return 1;
-  if (!WritePSdataToStdout(argv, path.c_str())) {
-    fprintf(stderr, "ERROR: Unable to open the print file \"%s\".\n", path.c_str());
+  // Collated copies are sent page by page; otherwise the printer makes the copies of each page.
+  SetPrinterCopiesPerPage(iscollate ? 1 : ParseCopyCount(argv[4]));
+  if (!WritePSdataToStdout(argv, path.c_str())) return 1;
+  if (PrinterOutputFailed()) {
+    fprintf(stderr, "ERROR: Unable to send the print data to the printer: %s\n", strerror(PrinterOutputError()));
     return 1;
   }
-  fflush(stdout);
   return 0;
 }

@@ -38,6 +38,22 @@ void ExpectInOrder(const std::string& stream, const std::vector<std::string>& te
   }
 }
 
+// One PJL job: its end (the PPD's "@PJL EOJ" between two UELs) comes once, after the last copy
+// of the last page, and nothing follows it.
+void ExpectOneJobWithEveryCopyInside(const ProcessResult& run, size_t copies, int pages) {
+  const std::string& out = run.out;
+  const std::string uel = "\x1b%-12345X", last_page = "%%Page: " + std::to_string(pages);
+  EXPECT_EQ(Count(out, "@PJL JOB NAME"), 1u);
+  EXPECT_EQ(Count(out, "@PJL ENTER LANGUAGE=POSTSCRIPT"), 1u);
+  EXPECT_EQ(Count(out, "%!PS-Adobe-3.0"), copies);
+  EXPECT_EQ(Count(out, last_page), copies);
+  ASSERT_EQ(Count(out, "@PJL EOJ"), 1u);
+  EXPECT_GT(out.find("@PJL EOJ"), out.rfind(last_page));
+  EXPECT_EQ(Count(out, uel), 3u) << "one to begin the job, two around its end";
+  ASSERT_GE(out.size(), uel.size());
+  EXPECT_EQ(out.compare(out.size() - uel.size(), uel.size(), uel), 0);
+}
+
 class PostScriptChainTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -70,14 +86,19 @@ TEST_F(PostScriptChainTest, GenericModelGetsUserCopiesDuplexPinAndDelay) {
                       "@PJL SET QTY=1\n@PJL SET COPIES=3\n",
                       "@PJL SET BITSPERPIXEL=1\n@PJL SET DUPLEX=ENABLE\n@PJL SET BINDING=LONGEDGE\n",
                       "@PJL ENTER LANGUAGE=POSTSCRIPT\n%!PS", "%%Page: 3 3", "@PJL EOJ"});
-  // The document is sent once; the printer makes the copies.
+  // The document is sent once; the printer makes the copies, and CUPS counts them.
   EXPECT_EQ(Count(out, "%%Page: 1 1"), 1u);
+  EXPECT_EQ(Count(run.err, "\nPAGE: "), 3u) << run.err;
+  EXPECT_NE(run.err.find("\nPAGE: 3 3\n"), std::string::npos) << run.err;
   EXPECT_EQ(Count(out, "@PJL SET JOBOWNER"), 1u) << "with a PIN the owner comes with the PIN lines only";
 }
 
 TEST_F(PostScriptChainTest, GenericModelWithoutExtrasNamesTheOwnerAndSwitchesDuplexOff) {
   ProcessResult run = Print("tm5720dn.ppd", 1, {"Duplex=None"});
   ASSERT_EQ(run.exit_status, 0) << run.err;
+  // pdftops renders images at the resolution the PPD gives.
+  EXPECT_NE(run.err.find("Using image rendering resolution 600 dpi"), std::string::npos) << run.err;
+  EXPECT_EQ(run.err.find("No resolution information found in the PPD file"), std::string::npos);
   ExpectInOrder(run.out, {"@PJL SET USERNAME=\"alice\"\n", "@PJL SET JOBOWNER=\"vn" + HostName() + "\"\n",
                           "@PJL SET TIMEPRINT=OFF\n", "@PJL SET QTY=1\n@PJL SET COPIES=1\n",
                           "@PJL SET BITSPERPIXEL=1\n@PJL SET DUPLEX=DISABLE\n", "@PJL ENTER LANGUAGE=POSTSCRIPT\n"});
@@ -104,9 +125,27 @@ TEST_F(PostScriptChainTest, Qd3840ModelRepeatsTheBodyForCollatedCopiesInOneJob) 
   EXPECT_EQ(Count(run.out, "%%Page: 3 3"), 2u);
   // pstops' own copies feature is taken out: the filter makes the copies.
   EXPECT_EQ(run.out.find("%RBIBeginNonPPDFeature: *NumCopies"), std::string::npos);
-  const std::string end = "\x04\x1b%-12345X";
-  ASSERT_GE(run.out.size(), end.size());
-  EXPECT_EQ(run.out.compare(run.out.size() - end.size(), end.size(), end), 0);
+  ExpectOneJobWithEveryCopyInside(run, 2, 3);
+}
+
+// The chain as the issue of collated copies was seen: a PostScript file, cupsfilter with
+// Collate=True and two copies.
+TEST_F(PostScriptChainTest, Qd3840ModelCollatesAPostScriptFileInsideOneJob) {
+  ChainJob job;
+  job.ppd = "prlm8400.ppd";
+  job.input = dir_.File("document-dsc.ps");  // the test PDF as a DSC PostScript file
+  ASSERT_EQ(RunProgram("/usr/bin/gs", {"-q", "-dNOPAUSE", "-dBATCH", "-dSAFER", "-sDEVICE=ps2write",
+                                       "-sOutputFile=" + job.input, document_})
+                .exit_status,
+            0);
+  job.copies = 2;
+  job.options = {"Collate=True"};
+  ProcessResult run = chain_.Run(job);
+  ASSERT_EQ(run.exit_status, 0) << run.err;
+  ExpectOneJobWithEveryCopyInside(run, 2, 3);
+  // Every page sent counts for CUPS' accounting.
+  EXPECT_EQ(Count(run.err, "\nPAGE: "), 6u) << run.err;
+  EXPECT_NE(run.err.find("\nPAGE: 6 1\n"), std::string::npos) << run.err;
 }
 
 }  // namespace

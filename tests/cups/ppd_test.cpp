@@ -256,6 +256,19 @@ TEST_P(PostScriptPpdTest, OffersTheOptionsTheFilterReads) {
   EXPECT_FLOAT_EQ(maximum[1], 1008.0f);
 }
 
+// pdftops renders images at the printer's resolution, and dialogs offer the standard secure-print
+// PIN field of four digits.
+TEST_P(PostScriptPpdTest, GivesItsResolutionAndAsksForAFourDigitPin) {
+  PpdPointer ppd = Open(GetParam().file);
+  ASSERT_TRUE(ppd);
+  ppd_attr_t* resolution = ppdFindAttr(ppd.get(), "DefaultResolution", nullptr);
+  ASSERT_NE(resolution, nullptr);
+  EXPECT_STREQ(resolution->value, "600dpi");
+  ppd_attr_t* password = ppdFindAttr(ppd.get(), "cupsJobPassword", nullptr);
+  ASSERT_NE(password, nullptr);
+  EXPECT_STREQ(password->value, "1111");
+}
+
 // The JCL as the stock chain writes it (pstops uses ppdEmitJCL, which rebuilds the JOB line and
 // adds USERNAME): the PostScript filter reads its anchors in exactly this order.
 TEST_P(PostScriptPpdTest, JclCarriesTheAnchorsInTheOrderTheFilterReadsThem) {

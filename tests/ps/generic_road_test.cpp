@@ -128,6 +128,12 @@ TEST(GenericRoad, SpoolingAddsTheEndOfJobSequenceOnlyWhenMissing) {
       {"with sequence", big_body + kEndOfJob + "\n", big_body + kEndOfJob + "\n"},
       {"without sequence", big_body, big_body + kEndOfJob + "\n"},
       {"short input", "%!\n", "%!\n"},
+      // The UEL that begins a small job is no end of job.
+      {"small job with a header only", kUel + "@PJL\n@PJL ENTER LANGUAGE=POSTSCRIPT\n" + Body(),
+       kUel + "@PJL\n@PJL ENTER LANGUAGE=POSTSCRIPT\n" + Body() + kEndOfJob + "\n"},
+      {"PJL end of job", Body() + kUel + "@PJL\n@PJL EOJ\n" + kUel, Body() + kUel + "@PJL\n@PJL EOJ\n" + kUel},
+      {"PostScript after the last UEL", kUel + "@PJL ENTER LANGUAGE=POSTSCRIPT\n" + big_body,
+       kUel + "@PJL ENTER LANGUAGE=POSTSCRIPT\n" + big_body + kEndOfJob + "\n"},
   };
   for (const Case& c : cases) {
     Job job;

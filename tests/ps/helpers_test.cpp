@@ -55,6 +55,89 @@ TEST_F(WithPpd, PinPrintPresenceNoKeysAndDefaults) {
   EXPECT_FALSE(ispinPrint(nullptr, pin));
 }
 
+TEST(BooleanInText, ExplicitOffValuesAndTheNoPrefix) {
+  struct Case {
+    const char* text;
+    OptionSwitch expected;
+  } cases[] = {
+      {"", OptionSwitch::kAbsent},
+      {"PrintTimeH=22 Duplex=None", OptionSwitch::kAbsent},
+      {"TimePrint", OptionSwitch::kOn},
+      {"TimePrint=True", OptionSwitch::kOn},
+      {"TimePrint=Yes", OptionSwitch::kOn},
+      {"TimePrint=1", OptionSwitch::kOn},
+      {"TimePrint=Falsely", OptionSwitch::kOn},  // the whole value decides
+      {"noTimePrint", OptionSwitch::kOff},
+      {"TimePrint=False", OptionSwitch::kOff},
+      {"timeprint=FALSE PrintTimeH=22", OptionSwitch::kOff},
+      {"Duplex=None TimePrint=No", OptionSwitch::kOff},
+      {"TimePrint=off", OptionSwitch::kOff},
+      {"TimePrint=0 PrintTimeM=5", OptionSwitch::kOff},
+      {"TimePrint='False'", OptionSwitch::kOff},
+      {"TimePrint=True TimePrint=Off", OptionSwitch::kOff},
+  };
+  for (const Case& c : cases) EXPECT_EQ(BooleanInText(c.text, "TimePrint"), c.expected) << c.text;
+  EXPECT_EQ(BooleanInText("Collate=false", "Collate"), OptionSwitch::kOff);  // what cupsfilter sends
+  EXPECT_EQ(BooleanInText(nullptr, "Collate"), OptionSwitch::kAbsent);
+}
+
+TEST_F(WithPpd, ExplicitOffValuesSwitchPinAndDelayOff) {
+  for (const char* off : {"False", "no", "OFF", "0"}) {
+    std::string pin, time;
+    std::string options = std::string("LockedPinPrint=") + off + " PinNum1=1 PinNum2=2 PinNum3=3 PinNum4=4";
+    EXPECT_FALSE(ispinPrint(options.c_str(), pin)) << options;
+    options = std::string("TimePrint=") + off + " PrintTimeH=22 PrintTimeM=30";
+    EXPECT_FALSE(isDelayPrint(options.c_str(), time)) << options;
+    UsePpd("pin_default.ppd");  // secure printing on by default: an explicit off still wins
+    EXPECT_FALSE(ispinPrint((std::string("LockedPinPrint=") + off).c_str(), pin)) << off;
+    UsePpd("generic.ppd");
+  }
+  std::string pin;
+  EXPECT_TRUE(ispinPrint("LockedPinPrint=True PinNum1=1 PinNum2=2 PinNum3=3 PinNum4=4", pin));
+  EXPECT_EQ(pin, "1234");
+}
+
+TEST_F(WithPpd, JobPasswordIsThePin) {
+  struct Case {
+    const char* options;
+    bool wanted;
+    std::string pin;
+  } cases[] = {
+      {"job-password=2468", true, "2468"},
+      {"noLockedPinPrint job-password=2468 PinNum1=1", true, "2468"},
+      {"LockedPinPrint PinNum1=1 job-password=97", true, "97"},       // refused later: not four digits
+      {"job-password= LockedPinPrint PinNum1=1", true, "1678"},      // empty: the PIN options decide
+      {"job-password-encryption=none Duplex=None", false, ""},
+      {"xjob-password=1111", false, ""},
+  };
+  for (const Case& c : cases) {
+    std::string pin;
+    EXPECT_EQ(ispinPrint(c.options, pin), c.wanted) << c.options;
+    EXPECT_EQ(pin, c.pin) << c.options;
+  }
+}
+
+TEST(MaskSecretOptions, HidesPinDigitsAndPasswords) {
+  struct Case {
+    const char* text;
+    std::string masked;
+  } cases[] = {
+      {"LockedPinPrint PinNum1=1 PinNum2=2 Duplex=None", "LockedPinPrint PinNum1=**** PinNum2=**** Duplex=None"},
+      {"job-password=2468 copies=2 pinnum4=9", "job-password=**** copies=2 pinnum4=****"},
+      {"PinNum3='1 2' title=x", "PinNum3=**** title=x"},
+      {"document-password=a\\ b next=1", "document-password=**** next=1"},
+      {"PinNum1 Duplex=None  job-password=", "PinNum1 Duplex=None  job-password="},
+      {"", ""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(MaskSecretOptions(c.text), c.masked) << c.text;
+}
+
+TEST(DelayTime, OnlyTimesOfTheDay) {
+  for (const char* good : {"0:0", "23:59", "7:15", "5:", "09:05"}) EXPECT_TRUE(isValidDelayTime(good)) << good;
+  for (const char* bad : {"24:00", "12:60", "99999999:0", "-1:5", "a:5", "12:5x", "4294967296:1"})
+    EXPECT_FALSE(isValidDelayTime(bad)) << bad;
+}
+
 TEST(PinCheck, OnlyFourDigitsAreAPin) {
   for (const char* good : {"1234", "0000"}) EXPECT_TRUE(isValidPin(good)) << good;
   for (const char* bad : {"", "123", "12345", "12a4", "12\"4", "1\n34"}) EXPECT_FALSE(isValidPin(bad)) << bad;

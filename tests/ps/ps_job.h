@@ -42,12 +42,23 @@ struct Job {
   std::string file;                  // argv[6] when set
   std::vector<std::string> env;      // extra variables
   varnel_test::RunOptions run;       // signal and side-channel settings
+  // When set, a bash script that starts the filter: "$0" is its path, "$@" its arguments
+  // (`exec -a queue1 "$0" "$@"` runs it as CUPS would), e.g. with other standard output.
+  std::string wrapper;
 };
 
 struct JobResult {
   varnel_test::ProcessResult process;
   std::vector<std::string> left_in_tmpdir;
 };
+
+// Sends the job the signal while its standard input is being spooled: before anything was sent
+// to the printer (the input is held until then).
+inline void SignalWhileSpooling(Job& job, int signal_number = 15) {
+  job.run.signal_when_stderr_has = "copying to temp print file";
+  job.run.signal_number = signal_number;
+  job.run.stdin_hold_at = 1000;
+}
 
 inline JobResult RunJob(const Job& job) {
   varnel_test::TempDir tmp;
@@ -64,7 +75,13 @@ inline JobResult RunJob(const Job& job) {
   std::vector<std::string> args = {"42", job.user, "Report", job.copies, job.options};
   if (!job.file.empty()) args.push_back(job.file);
   JobResult result;
-  result.process = varnel_test::RunProgram(varnel_test::BuildPath("ps_filter/pstoVarnel"), args, run);
+  std::string program = varnel_test::BuildPath("ps_filter/pstoVarnel");
+  if (!job.wrapper.empty()) {
+    args.insert(args.begin(), {"-c", job.wrapper, program});
+    program = "/bin/bash";
+    run.argv0 = "bash";
+  }
+  result.process = varnel_test::RunProgram(program, args, run);
   result.left_in_tmpdir = varnel_test::ListFiles(tmp.path());
   return result;
 }

@@ -3,6 +3,8 @@
 // pstoVarnel on a QD3840 model: the completed JOB NAME line, page-size fixes, collated copies.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "ps_job.h"
 
 using namespace ps_test;
@@ -65,7 +67,8 @@ TEST(Qd3840Road, CollatedCopiesRepeatTheBodyInsideOneJob) {
     job.copies = "3";
     JobResult r = RunJob(job);
     EXPECT_EQ(r.process.exit_status, 0) << r.process.err;
-    EXPECT_EQ(r.process.out, JobLine() + OwnerAndId() + RestOfJcl() + clean_body + clean_body + clean_body + kEndOfJob)
+    EXPECT_EQ(r.process.out,
+              JobLine() + OwnerAndId() + RestOfJcl() + clean_body + clean_body + clean_body + kEndOfJob + "\n")
         << options;
     EXPECT_TRUE(r.left_in_tmpdir.empty()) << options;
   }
@@ -102,4 +105,75 @@ TEST(Qd3840Road, BinaryLinesPassWhole) {
   std::string payload = std::string("bin\0ary\r\x80\xff", 11) + std::string(100 * 1024, 'x') + "\n";
   JobResult r = RunJob(Qd3840Job("", Body() + payload));
   EXPECT_EQ(r.process.out, JobLine() + OwnerAndId() + RestOfJcl() + Body() + payload + kEndOfJob + "\n");
+}
+
+// The job as the CUPS chain hands it over: the PostScript is followed by the PPD's end of job.
+// Every copy of the body stays inside the one PJL job; the end of the job comes once, after all.
+TEST(Qd3840Road, CollatedCopiesOfAJobAsTheChainSendsIt) {
+  const std::string pages = "%%Page: 1 1\nshowpage\n%%Page: 2 2\nshowpage\n";
+  const std::string chain_end = kUel + "@PJL\n@PJL RDYMSG DISPLAY = \"\"\n@PJL EOJ\n" + kUel;
+  // Over 8 KiB, and the last line has no line feed.
+  std::string no_line_feed = Body(pages + "%" + std::string(9000, '-') + "\n") + "showpage";
+  struct Case {
+    const char* name;
+    std::string input, expected_after_header;
+  } cases[] = {
+      {"PJL end of job", Jcl() + Body(pages) + chain_end, Body(pages) + Body(pages) + chain_end},
+      // Spooling adds the end-of-job sequence; the last line still reaches every copy.
+      {"last line without line feed", Jcl() + no_line_feed,
+       no_line_feed + "\n" + no_line_feed + kEndOfJob + "\n"},
+      {"no end of job at all", Jcl() + Body(pages), Body(pages) + Body(pages) + kEndOfJob + "\n"},
+  };
+  for (const Case& c : cases) {
+    Job job = Qd3840Job("Collate=True", "");
+    job.input = c.input;
+    job.copies = "2";
+    JobResult r = RunJob(job);
+    EXPECT_EQ(r.process.exit_status, 0) << c.name << r.process.err;
+    EXPECT_EQ(r.process.out, JobLine() + OwnerAndId() + RestOfJcl() + c.expected_after_header) << c.name;
+    EXPECT_TRUE(r.left_in_tmpdir.empty()) << c.name;
+  }
+}
+
+// The copy file has a name of its own: a file named after the job does not change the job.
+TEST(Qd3840Road, FileBesideTheJobDoesNotDisturbCollating) {
+  varnel_test::TempDir dir;
+  const std::string file = dir.File("job.ps"), planted = dir.File("job.ps_m");
+  varnel_test::WriteFile(file, Jcl() + Body() + kEndOfJob + "\n");
+  varnel_test::WriteFile(planted, "planted\n");
+  Job job = Qd3840Job("Collate", "");
+  job.file = file;
+  job.copies = "3";
+  JobResult r = RunJob(job);
+  EXPECT_EQ(r.process.exit_status, 0) << r.process.err;
+  EXPECT_EQ(r.process.out, JobLine() + OwnerAndId() + RestOfJcl() + Body() + Body() + Body() + kEndOfJob + "\n");
+  EXPECT_EQ(varnel_test::ReadFile(planted), "planted\n");
+  EXPECT_EQ(varnel_test::ListFiles(dir.path()), (std::vector<std::string>{"job.ps", "job.ps_m"}));
+  EXPECT_TRUE(r.left_in_tmpdir.empty());
+}
+
+// A copy file that cannot be written in full (here: a file-size limit of 1 KiB) does not give
+// truncated copies: they are read from the print file again, corrected the same way.
+TEST(Qd3840Road, CopyFileThatCannotBeWrittenStillGivesWholeCopies) {
+  varnel_test::TempDir dir;
+  std::string feature = "%RBIBeginNonPPDFeature: *NumCopies 2\n/NumCopies 2 def\n%RBIEndNonPPDFeature\n";
+  std::string pages;
+  for (int i = 1; i <= 3; ++i)
+    pages += "%%Page: " + std::to_string(i) + " " + std::to_string(i) + "\n100 200 pdfSetupPaper\n" +
+             std::string(2000, '#') + "\nshowpage\n";
+  const std::string file = dir.File("job.ps");
+  varnel_test::WriteFile(file, Jcl() + Body(feature + pages) + kEndOfJob + "\n");
+  Job job = Qd3840Job("Collate PageSize=Letter", "");
+  job.file = file;
+  job.copies = "2";
+  JobResult normal = RunJob(job);
+  job.wrapper = "ulimit -f 1; trap '' XFSZ; exec -a queue1 \"$0\" \"$@\"";
+  JobResult limited = RunJob(job);
+  EXPECT_EQ(limited.process.exit_status, 0) << limited.process.err;
+  EXPECT_NE(limited.process.err.find("the copy file cannot be written"), std::string::npos) << limited.process.err;
+  EXPECT_EQ(std::count(limited.process.out.begin(), limited.process.out.end(), '#'), 2 * 3 * 2000);
+  EXPECT_EQ(limited.process.out.find("100 200 pdfSetupPaper"), std::string::npos);
+  EXPECT_EQ(limited.process.out.find("NumCopies"), std::string::npos);
+  EXPECT_EQ(limited.process.out, normal.process.out);
+  EXPECT_TRUE(limited.left_in_tmpdir.empty());
 }

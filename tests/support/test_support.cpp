@@ -76,11 +76,12 @@ namespace {
 
 // Backend side of the side channel: runs in its own process with the socket on descriptor 4,
 // answers every request until the filter closes its end.
-[[noreturn]] void ServeSideChannel(int socket_fd, const std::string& device_id) {
+[[noreturn]] void ServeSideChannel(int socket_fd, const std::string& device_id, bool silent) {
   if (socket_fd != CUPS_SC_FD) {
     dup2(socket_fd, CUPS_SC_FD);
     close(socket_fd);
   }
+  while (silent) pause();  // until the test ends it
   for (;;) {
     cups_sc_command_t command;
     cups_sc_status_t status;
@@ -135,7 +136,7 @@ ProcessResult RunProgram(const std::string& program, const std::vector<std::stri
       close(channel[0]);
       // The backend must not hold the filter's pipes open, or their ends are never seen.
       for (int fd : {in_pipe[0], in_pipe[1], out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]}) close(fd);
-      ServeSideChannel(channel[1], *options.device_id);
+      ServeSideChannel(channel[1], *options.device_id, options.side_channel_silent);
     }
     close(channel[1]);
   }

@@ -44,6 +44,8 @@ struct RunOptions {
   // When set, descriptor 4 of the program is a CUPS side channel whose backend answers
   // CUPS_SC_CMD_GET_DEVICE_ID with this text (an empty text answers OK with no data).
   std::optional<std::string> device_id;
+  // With device_id set: the backend takes requests but never answers (a printer that hangs).
+  bool side_channel_silent = false;
   // When the program's standard error first contains this text, send it signal_number.
   std::string signal_when_stderr_has;
   int signal_number = 15;
