@@ -140,11 +140,31 @@ void log_page_header2(cups_page_header2_t* h) {
   fprintf(stderr, "DEBUG: cupsCompression = %d\n", static_cast<int>(h->cupsCompression));
 }
 
+namespace {
+
+// The PPDs call these papers by their standard PPD names (or names made of their measures);
+// the paper tables keep the names of older PPDs. Both names stand for the same row.
+const char* const kPpdPaperNames[][2] = {
+    {"Env10", "Com10Envelope"},   {"184.86x260mm", "16K"},    {"195.09x269.88mm", "Big16K"},
+    {"130.18x184.86mm", "32K"},   {"135.11x195.09mm", "Big32K"}, {"ISOB5", "IOSB5"},
+    {"FanFoldGermanLegal", "Folio"}, {"8.5x13.5", "Oficio"},  {"119.94x230.01mm", "ZL"},
+    {"ISOB6", "B6"},
+};
+
+const char* TablePaperName(const char* name) {
+  for (const auto& names : kPpdPaperNames)
+    if (strcmp(name, names[0]) == 0) return names[1];
+  return name;
+}
+
+}  // namespace
+
 void isCutThePaper(cups_page_header2_t* header, PAPER_SIZE_INFO* paperSizeArray, int num_option,
                    cups_option_t* options) {
   if (header->PageSize[0] <= 612 || header->PageSize[1] <= 1008 || paperSizeArray == nullptr) return;
   const char* pageSize = pfcupsGetOption("PageSize", num_option, options);
   if (pageSize == nullptr) return;
+  pageSize = TablePaperName(pageSize);
   for (PAPER_SIZE_INFO* row = paperSizeArray; row->cupsPaperW != -1; ++row) {
     if (strcmp(pageSize, reinterpret_cast<const char*>(row->strPageSize)) == 0) {
       header->PageSize[0] = static_cast<unsigned>(row->cupsPaperW);

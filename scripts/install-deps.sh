@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Copyright (C) 2026 The Varnel driver authors
 # SPDX-License-Identifier: GPL-2.0-or-later
-# Installs the Debian packages that building, running and testing the driver need.
+# Installs the Debian packages that building, running, testing and packaging the driver need.
 # Idempotent: when every package is present it only checks and returns.
 set -euo pipefail
 
@@ -11,6 +11,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   cups cups-client cups-daemon cups-filters cups-ppdc cups-bsd
   ghostscript poppler-utils jbigkit-bin time
+  debhelper dpkg-dev lintian
   libpappl-dev cups-ipp-utils
 )
 

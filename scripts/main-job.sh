@@ -8,17 +8,19 @@
 #
 # Results in out/: sample.prn (printer stream), cupsfilter.log (the chain's log),
 # inspect.txt (the inspector's summary), inspect-listing.txt (every item of the stream) and
-# pages/page-NNN.png (one picture per printed page).
+# pages/page-NNN.png (one picture per page, as sent to the printer: with duplex the back sides
+# are turned by 180 degrees; `varnel-inspect --turn even` shows them as they lie on the sheet).
 #
-# VARNEL_MODEL picks another generated PPD (default q7306mf.ppd, a platform Z model; e.g.
-# rxt30441.ppd for platform C, rxt415k3.ppd for platform M); further arguments are passed to
-# cupsfilter as job options, e.g. `bash scripts/main-job.sh -o Duplex=DuplexNoTumble -n 2`.
+# VARNEL_MODEL picks another generated PPD of a raster model (default q7306mf.ppd, a platform Z
+# model; e.g. rxt30441.ppd for platform C, rxt415k3.ppd for platform M); further arguments are
+# passed to cupsfilter as job options, e.g. `bash scripts/main-job.sh -o Duplex=DuplexNoTumble -n 2`.
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$top"
 bash scripts/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build -j"$(nproc)"
+# Only what the sample job needs: the raster filter, the PPDs and the inspector.
+cmake --build build -j"$(nproc)" --target rastertoVarnel ppds varnel-inspect
 
 model="${VARNEL_MODEL:-q7306mf.ppd}"
 ppd="$top/build/ppd/generated/$model"
@@ -32,8 +34,8 @@ trap 'rm -rf "$serverbin"' EXIT
 chmod 0755 "$serverbin"
 mkdir -m 0755 "$serverbin/filter"
 ln -s "$(cups-config --serverbin)"/filter/* "$serverbin/filter/"
-rm -f "$serverbin/filter/rastertoVarnel" "$serverbin/filter/pstoVarnel"
-install -m 0755 build/gdi_filter/rastertoVarnel build/ps_filter/pstoVarnel "$serverbin/filter/"
+rm -f "$serverbin/filter/rastertoVarnel"
+install -m 0755 build/gdi_filter/rastertoVarnel "$serverbin/filter/"
 echo "ServerBin $serverbin" > "$serverbin/cups-files.conf"
 
 rm -rf out

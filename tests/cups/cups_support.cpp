@@ -3,11 +3,13 @@
 #include "cups_support.h"
 
 #include <cups/raster.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <png.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <fstream>
@@ -26,13 +28,17 @@ std::string SafeTestName(const std::string& text) {
   return name;
 }
 
-CupsfilterChain::CupsfilterChain() {
+CupsfilterChain::CupsfilterChain() : CupsfilterChain("") {}
+
+CupsfilterChain::CupsfilterChain(const std::string& driver_filters) {
   std::string filters = dir_.path() + "/lib/filter";
   mkdir((dir_.path() + "/lib").c_str(), 0755);
   mkdir(filters.c_str(), 0755);
   LinkStockFilters(filters);
-  CopyProgram(BuildPath("gdi_filter/rastertoVarnel"), filters + "/rastertoVarnel");
-  CopyProgram(BuildPath("ps_filter/pstoVarnel"), filters + "/pstoVarnel");
+  CopyProgram(driver_filters.empty() ? BuildPath("gdi_filter/rastertoVarnel") : driver_filters + "/rastertoVarnel",
+              filters + "/rastertoVarnel");
+  CopyProgram(driver_filters.empty() ? BuildPath("ps_filter/pstoVarnel") : driver_filters + "/pstoVarnel",
+              filters + "/pstoVarnel");
   WriteFile(dir_.File("cups-files.conf"), "ServerBin " + dir_.path() + "/lib\n");
 }
 
@@ -53,6 +59,7 @@ ProcessResult CupsfilterChain::Run(const ChainJob& job) const {
   RunOptions options;
   options.timeout_ms = 240000;
   options.unset_env = {"CUPS_SERVER"};
+  options.env = job.env;
   return RunProgram("/usr/sbin/cupsfilter", Arguments(job), options);
 }
 
@@ -60,6 +67,34 @@ ProcessResult CupsfilterChain::ListFilters(const ChainJob& job) const {
   std::vector<std::string> args = Arguments(job);
   args.insert(args.end() - 1, "--list-filters");
   return RunProgram("/usr/sbin/cupsfilter", args);
+}
+
+namespace {
+
+void CollectFiles(const std::string& folder, const std::string& relative, std::vector<std::string>* found) {
+  DIR* dir = opendir((folder + relative).c_str());
+  if (dir == nullptr) return;
+  while (dirent* entry = readdir(dir)) {
+    std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    std::string path = relative + "/" + name;
+    struct stat st;
+    if (lstat((folder + path).c_str(), &st) != 0) continue;
+    if (S_ISDIR(st.st_mode))
+      CollectFiles(folder, path, found);
+    else
+      found->push_back(path.substr(1));
+  }
+  closedir(dir);
+}
+
+}  // namespace
+
+std::vector<std::string> FilesUnder(const std::string& folder) {
+  std::vector<std::string> found;
+  CollectFiles(folder, "", &found);
+  std::sort(found.begin(), found.end());
+  return found;
 }
 
 std::string MakeTestPdf(const TempDir& dir, int pages) {

@@ -27,12 +27,17 @@ struct ChainJob {
   // MIME type to stop at, e.g. "application/vnd.cups-raster"; empty: the whole chain of the
   // PPD down to the printer stream.
   std::string stop_at;
+  // "NAME=value" settings of cupsfilter's environment, e.g. LANG (the job's language).
+  std::vector<std::string> env;
 };
 
 // cupsfilter with a ServerBin whose filter folder holds the stock filters and the driver's.
 class CupsfilterChain {
  public:
+  // The driver's filters of the build.
   CupsfilterChain();
+  // The driver's filters found in `driver_filters`, e.g. an installed or unpacked filter folder.
+  explicit CupsfilterChain(const std::string& driver_filters);
   ProcessResult Run(const ChainJob& job) const;
   // The filters cupsfilter would run for the job, one name per line.
   ProcessResult ListFilters(const ChainJob& job) const;
@@ -41,6 +46,9 @@ class CupsfilterChain {
   std::vector<std::string> Arguments(const ChainJob& job) const;
   TempDir dir_;
 };
+
+// Paths of the files (and symbolic links) under a folder, relative to it, sorted.
+std::vector<std::string> FilesUnder(const std::string& folder);
 
 // A small document made with Ghostscript: `pages` A4 pages, each with a black bar whose length
 // grows with the page number and a grey square, so every page has its own amount of ink and

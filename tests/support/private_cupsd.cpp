@@ -25,6 +25,7 @@ namespace varnel_test {
 namespace {
 
 constexpr const char* kStockServerBin = CUPS_SERVERBIN_PATH;  // the system's, from cups-config
+constexpr const char* kStockDataDir = CUPS_DATADIR_PATH;
 
 using Clock = std::chrono::steady_clock;
 
@@ -150,6 +151,24 @@ void PrivateCupsd::SetEnv(const std::string& name, const std::string& value) {
   set_env_.push_back(name + " " + value);
 }
 
+void PrivateCupsd::AddModelFolder(const std::string& folder, const std::string& name) {
+  const std::string data = dir_.path() + "/data";
+  if (!own_data_dir_) {
+    MakeFolder(data);
+    MakeFolder(data + "/model");
+    if (DIR* dir = opendir(kStockDataDir)) {
+      while (dirent* entry = readdir(dir)) {
+        std::string item = entry->d_name;
+        if (item != "." && item != ".." && item != "model")
+          symlink((std::string(kStockDataDir) + "/" + item).c_str(), (data + "/" + item).c_str());
+      }
+      closedir(dir);
+    }
+    own_data_dir_ = true;
+  }
+  symlink(folder.c_str(), (data + "/model/" + name).c_str());
+}
+
 void PrivateCupsd::WriteConfiguration() const {
   const std::string& r = dir_.path();
   std::string files = "ServerRoot " + r + "/etc\n" + "ServerBin " + r + "/lib\n" + "RequestRoot " + r +
@@ -157,7 +176,7 @@ void PrivateCupsd::WriteConfiguration() const {
                       "StateDir " + r + "/state\n" + "ServerKeychain " + r + "/etc/ssl\n" + "Printcap " + r +
                       "/etc/printcap\n" + "ErrorLog " + r + "/log/error_log\n" + "AccessLog " + r +
                       "/log/access_log\n" + "PageLog " + r + "/log/page_log\n" +
-                      "FileDevice No\n"
+                      (own_data_dir_ ? "DataDir " + r + "/data\n" : std::string()) + "FileDevice No\n"
                       // Sanitizer settings of the test run reach the filters that the jobs start.
                       "PassEnv ASAN_OPTIONS UBSAN_OPTIONS\n";
   std::string lsan = JobLsanOptions(r);
@@ -256,17 +275,28 @@ void PrivateCupsd::Stop() {
   pid_ = -1;
 }
 
-ProcessResult PrivateCupsd::Client(const std::string& command, const std::vector<std::string>& args) const {
+ProcessResult PrivateCupsd::Client(const std::string& command, const std::vector<std::string>& args,
+                                   const std::vector<std::string>& env) const {
   std::vector<std::string> full = {"-h", server_};
   full.insert(full.end(), args.begin(), args.end());
   RunOptions options;
   options.timeout_ms = 30000;
   options.unset_env = {"CUPS_SERVER"};
+  options.env = env;
   return RunProgram(FindProgram(command), full, options);
 }
 
 bool PrivateCupsd::AddQueue(const std::string& name, const std::string& device_uri, const std::string& ppd) {
-  ProcessResult added = Client("lpadmin", {"-p", name, "-E", "-v", device_uri, "-P", ppd});
+  return AddQueueWith(name, device_uri, "-P", ppd);
+}
+
+bool PrivateCupsd::AddDriverQueue(const std::string& name, const std::string& device_uri, const std::string& driver) {
+  return AddQueueWith(name, device_uri, "-m", driver);
+}
+
+bool PrivateCupsd::AddQueueWith(const std::string& name, const std::string& device_uri, const std::string& flag,
+                                const std::string& ppd) {
+  ProcessResult added = Client("lpadmin", {"-p", name, "-E", "-v", device_uri, flag, ppd});
   if (added.exit_status != 0) {
     fprintf(stderr, "lpadmin failed: %s%s\n", added.out.c_str(), added.err.c_str());
     return false;
@@ -274,13 +304,14 @@ bool PrivateCupsd::AddQueue(const std::string& name, const std::string& device_u
   return Client("cupsenable", {name}).exit_status == 0 && Client("cupsaccept", {name}).exit_status == 0;
 }
 
-int PrivateCupsd::Submit(const std::string& queue, const std::string& file, const std::vector<std::string>& args) {
+int PrivateCupsd::Submit(const std::string& queue, const std::string& file, const std::vector<std::string>& args,
+                         const std::vector<std::string>& env) {
   std::vector<std::string> full = {"-d", queue};
   full.insert(full.end(), args.begin(), args.end());
   full.push_back(file);
-  ProcessResult submitted = Client("lp", full);
-  // "request id is QUEUE-42 (1 file(s))"
-  const std::string marker = "request id is " + queue + "-";
+  ProcessResult submitted = Client("lp", full, env);
+  // "request id is QUEUE-42 (1 file(s))", in the language of `env`
+  const std::string marker = " " + queue + "-";
   size_t at = submitted.out.find(marker);
   if (submitted.exit_status != 0 || at == std::string::npos) {
     fprintf(stderr, "lp failed: %s%s\n", submitted.out.c_str(), submitted.err.c_str());

@@ -48,6 +48,10 @@ class PrivateCupsd {
   bool InstallBackend(const std::string& program, const std::string& name = "");
   // Adds "SetEnv NAME VALUE" for filters and backends. Only before Start().
   void SetEnv(const std::string& name, const std::string& value);
+  // Gives the scheduler a DataDir of its own, the system's with one more folder of drivers:
+  // `folder` appears as DataDir/model/NAME, so its PPDs are listed (lpinfo -m) as NAME/FILE and
+  // can be chosen with lpadmin -m. Only before Start().
+  void AddModelFolder(const std::string& folder, const std::string& name);
 
   // Writes the configuration, starts `cupsd -f` and waits until `lpstat -r` reports
   // "scheduler is running". Retries on another port if the chosen one was taken meanwhile.
@@ -66,10 +70,15 @@ class PrivateCupsd {
 
   // lpadmin -p NAME -E -v URI -P PPD, then enables the queue and lets it accept jobs.
   bool AddQueue(const std::string& name, const std::string& device_uri, const std::string& ppd);
-  // Runs a CUPS client command (lp, lpstat, cancel, lpadmin, lpoptions...) against this server.
-  ProcessResult Client(const std::string& command, const std::vector<std::string>& args) const;
+  // The same with a driver of the scheduler's list (lpadmin -m, e.g. "varnel/q7306mf.ppd").
+  bool AddDriverQueue(const std::string& name, const std::string& device_uri, const std::string& driver);
+  // Runs a CUPS client command (lp, lpstat, cancel, lpadmin, lpoptions...) against this server;
+  // `env` adds "NAME=value" settings, e.g. the user's language.
+  ProcessResult Client(const std::string& command, const std::vector<std::string>& args,
+                       const std::vector<std::string>& env = {}) const;
   // lp -d QUEUE ARGS... FILE; returns the job id, or -1 when lp failed.
-  int Submit(const std::string& queue, const std::string& file, const std::vector<std::string>& args = {});
+  int Submit(const std::string& queue, const std::string& file, const std::vector<std::string>& args = {},
+             const std::vector<std::string>& env = {});
   // cancel JOB-ID; true when the command succeeded.
   bool Cancel(int job_id);
   // Waits until the queue has no pending or processing job left (a job stopped by a failing
@@ -87,9 +96,12 @@ class PrivateCupsd {
   void Stop();
   void WriteConfiguration() const;
   std::vector<std::pair<int, int>> Jobs(const std::string& queue, bool active_only) const;
+  bool AddQueueWith(const std::string& name, const std::string& device_uri, const std::string& flag,
+                    const std::string& ppd);
 
   TempDir dir_;
   std::vector<std::string> set_env_;
+  bool own_data_dir_ = false;
   std::string server_;
   int port_ = 0;
   pid_t pid_ = -1;

@@ -3,8 +3,29 @@
 # SPDX-License-Identifier: GPL-2.0-or-later
 # Whole-filter cost of a one-page job against JBIG-KIT's own pbmtojbg compressing the already
 # halftoned bitmap of the same page with the same stripe and option settings.
-# Usage: tools/benchmark/compare.sh [build-dir]   (PPDs: VARNEL_PPD_C / _Z / _M, or build/ppd)
 set -euo pipefail
+
+usage() {
+  cat <<'TEXT'
+Usage: tools/benchmark/compare.sh [BUILD-DIR]
+
+Times the whole raster filter of BUILD-DIR (default: build) on a one-page job and on a ten-page
+job of a text-like and a picture-like A4 page, for each platform (C, Z, M), beside JBIG-KIT's
+pbmtojbg compressing the same halftoned bitmap. Prints per platform and page kind: the one-page
+job time, the time per page of the ten-page job, pbmtojbg's time, their ratio, and the
+filter's peak memory. Every time is the best of five runs.
+
+The build needs the benchmark tools (-DVARNEL_BUILD_BENCHMARKS=ON, the default) and pbmtojbg
+(Debian: jbigkit-bin). The PPD of a platform is the first generated PPD that names it; set
+VARNEL_PPD_C, VARNEL_PPD_Z or VARNEL_PPD_M to choose another.
+TEXT
+}
+
+case "${1:-}" in
+  -h|--help) usage; exit 0 ;;
+  -*) echo "compare.sh: unknown option \"$1\"" >&2; usage >&2; exit 2 ;;
+esac
+[ $# -le 1 ] || { echo "compare.sh: one build folder at most" >&2; usage >&2; exit 2; }
 top="$(cd "$(dirname "$0")/../.." && pwd)"
 build="${1:-$top/build}"
 filter="$build/gdi_filter/rastertoVarnel"

@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -14,10 +16,12 @@
 
 namespace {
 
+const char kUsage[] = "Usage: varnel-inspect [OPTION]... [FILE]\n";
+
 const char kHelp[] =
-    "Usage: varnel-inspect [OPTION]... [FILE]\n"
     "Reads a printer stream of the C, Z or M platform from FILE (or standard input when FILE is\n"
-    "missing or \"-\"), checks it and reports what it holds.\n"
+    "\"-\", or missing while standard input is not a terminal), checks it and reports what it\n"
+    "holds.\n"
     "\n"
     "  -l, --list        list every item: offset, length, kind, name and decoded fields\n"
     "                    (the default when neither --summary nor --quiet is given)\n"
@@ -38,9 +42,14 @@ const char kHelp[] =
     "                    fields that the platform does not carry are \"-\"; text values are one\n"
     "                    word, with spaces and unprintable bytes written as %XX\n"
     "  -p, --pages DIR   write every decoded page as DIR/page-NNN.png and DIR/page-NNN.pbm\n"
-    "                    (Z bands stacked). The PBM is the bit plane as sent; the PNG is what is\n"
-    "                    printed: a 2-bit M page becomes a 2-bit grey PNG (level 0 white .. 3 black)\n"
-    "                    while its PBM shows the double-width bit plane\n"
+    "                    (Z bands stacked, NNN the page's position in the stream). Both show the\n"
+    "                    page as sent: duplex back sides arrive turned by 180 degrees and\n"
+    "                    long-edge A5 pages by 90. The PBM is the bit plane; the PNG shows the\n"
+    "                    printed dots: a 2-bit M page becomes a 2-bit grey PNG (level 0 white ..\n"
+    "                    3 black) while its PBM shows the double-width bit plane\n"
+    "  -t, --turn LIST   turn these pages of the PNG pictures by 180 degrees, to see back sides\n"
+    "                    the way they lie on the printed sheet: \"even\", \"odd\" or page\n"
+    "                    positions such as 2,4,6 (the PBM files stay as sent)\n"
     "  -q, --quiet       print only the defects\n"
     "  -h, --help        show this text\n"
     "\n"
@@ -52,10 +61,74 @@ struct Options {
   bool summary = false;
   bool quiet = false;
   std::string pagesDir;
+  std::string turn;  // "even", "odd" or a comma-separated list of page positions
   std::string input;
 };
 
-bool ParseOptions(int argc, char** argv, Options* options, bool* help) {
+bool ValidTurnList(const std::string& list) {
+  if (list == "even" || list == "odd") return true;
+  bool digit = false;
+  for (char c : list) {
+    if (c == ',' && digit) {
+      digit = false;
+    } else if (c >= '0' && c <= '9') {
+      digit = true;
+    } else {
+      return false;
+    }
+  }
+  return digit;
+}
+
+bool Turned(const std::string& list, int index) {
+  if (list == "even") return index % 2 == 0;
+  if (list == "odd") return index % 2 == 1;
+  for (size_t start = 0; start < list.size();) {
+    size_t end = list.find(',', start);
+    if (end == std::string::npos) end = list.size();
+    if (list.compare(start, end - start, std::to_string(index)) == 0) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+// The page turned by 180 degrees, pixel by pixel: the two bits of a 2-bit pixel keep their order.
+varnel_inspect::Page TurnedPage(const varnel_inspect::Page& page) {
+  varnel_inspect::Page turned = page;
+  const varnel_inspect::Bitmap& in = page.plane;
+  varnel_inspect::Bitmap& out = turned.plane;
+  std::fill(out.rows.begin(), out.rows.end(), 0);
+  const unsigned bits = page.bitsPerPixel == 2 ? 2 : 1, pixels = in.width / bits;
+  for (unsigned y = 0; y < in.height; ++y) {
+    uint8_t* row = &out.rows[(in.height - 1 - y) * out.Stride()];
+    for (unsigned x = 0; x < pixels; ++x)
+      for (unsigned b = 0; b < bits; ++b)
+        if (in.Bit(x * bits + b, y)) {
+          unsigned to = (pixels - 1 - x) * bits + b;
+          row[to / 8] |= static_cast<uint8_t>(0x80 >> (to % 8));
+        }
+  }
+  return turned;
+}
+
+bool WriteTurnedPictures(const std::string& folder, const varnel_inspect::InspectResult& result,
+                         const std::string& list, std::string* error) {
+  for (const varnel_inspect::Page& page : result.pages) {
+    if (!page.decoded || !Turned(list, page.index)) continue;
+    char name[32];
+    snprintf(name, sizeof name, "/page-%03d.png", page.index);
+    if (!varnel_inspect::WritePng(folder + name, TurnedPage(page), error)) return false;
+  }
+  return true;
+}
+
+int UsageError(const std::string& message) {
+  fprintf(stderr, "varnel-inspect: %s\n%sTry 'varnel-inspect --help' for more information.\n", message.c_str(), kUsage);
+  return 2;
+}
+
+// Returns 0 when the arguments are good, else the exit status of the usage error.
+int ParseOptions(int argc, char** argv, Options* options, bool* help) {
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "-h" || arg == "--help") {
@@ -70,14 +143,22 @@ bool ParseOptions(int argc, char** argv, Options* options, bool* help) {
       options->pagesDir = argv[++i];
     } else if (arg.compare(0, 8, "--pages=") == 0) {
       options->pagesDir = arg.substr(8);
+    } else if ((arg == "-t" || arg == "--turn") && i + 1 < argc) {
+      options->turn = argv[++i];
+      if (!ValidTurnList(options->turn)) return UsageError("invalid page list \"" + options->turn + "\"");
+    } else if (arg.compare(0, 7, "--turn=") == 0) {
+      options->turn = arg.substr(7);
+      if (!ValidTurnList(options->turn)) return UsageError("invalid page list \"" + options->turn + "\"");
     } else if ((arg.empty() || arg[0] != '-' || arg == "-") && options->input.empty()) {
       options->input = arg;
+    } else if (!arg.empty() && arg[0] != '-') {
+      return UsageError("more than one input file: \"" + arg + "\"");
     } else {
-      fprintf(stderr, "varnel-inspect: unknown or incomplete option \"%s\" (see --help)\n", arg.c_str());
-      return false;
+      return UsageError("unknown or incomplete option \"" + arg + "\"");
     }
   }
-  return true;
+  if (!options->turn.empty() && options->pagesDir.empty()) return UsageError("--turn needs --pages DIR");
+  return 0;
 }
 
 bool ReadAll(FILE* file, std::vector<uint8_t>* data) {
@@ -105,10 +186,16 @@ bool ReadInput(const std::string& name, std::vector<uint8_t>* data) {
 int main(int argc, char** argv) {
   Options options;
   bool help = false;
-  if (!ParseOptions(argc, argv, &options, &help)) return 2;
+  if (int status = ParseOptions(argc, argv, &options, &help)) return status;
   if (help) {
+    fputs(kUsage, stdout);
     fputs(kHelp, stdout);
     return 0;
+  }
+  // Without a file name a terminal would wait for a stream that nobody types.
+  if (options.input.empty() && isatty(STDIN_FILENO)) {
+    fprintf(stderr, "%sTry 'varnel-inspect --help' for more information.\n", kUsage);
+    return 2;
   }
   std::vector<uint8_t> data;
   if (!ReadInput(options.input, &data)) return 2;
@@ -122,7 +209,8 @@ int main(int argc, char** argv) {
   if (!options.pagesDir.empty()) {
     mkdir(options.pagesDir.c_str(), 0755);
     std::string error;
-    if (!varnel_inspect::WritePagePictures(options.pagesDir, result, &error)) {
+    if (!varnel_inspect::WritePagePictures(options.pagesDir, result, &error) ||
+        (!options.turn.empty() && !WriteTurnedPictures(options.pagesDir, result, options.turn, &error))) {
       fprintf(stderr, "varnel-inspect: %s\n", error.c_str());
       return 2;
     }
