@@ -176,6 +176,13 @@ int AppServer::Stop(int timeout_ms) {
 
 std::string AppServer::Log() const { return ReadFile(dir_.path() + "/server.log"); }
 
+std::string AppServer::Diagnostics() const {
+  const size_t kTail = 20000;
+  std::string log = Log();
+  if (log.size() > kTail) log = "...\n" + log.substr(log.size() - kTail);
+  return "server output:\n" + ReadFile(dir_.path() + "/server.out") + "\nserver log:\n" + log;
+}
+
 std::string AppServer::PrinterUri(const std::string& printer) const {
   return "ipp://127.0.0.1:" + std::to_string(port_) + "/ipp/print/" + printer;
 }

@@ -43,6 +43,9 @@ class AppServer {
   int port() const { return port_; }
   const std::string& error() const { return error_; }
   std::string Log() const;
+  // What to show when the server misbehaved: its standard output and error (sanitizer reports
+  // land there) and the end of its log.
+  std::string Diagnostics() const;
   const std::string& root() const { return dir_.path(); }
   std::string PrinterUri(const std::string& printer) const;
   // The environment under which the server and its sub-command clients run.

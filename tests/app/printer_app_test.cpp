@@ -126,7 +126,7 @@ TEST_P(PrintingOnEachPlatform, RasterAndPdfJobsGiveTheFiltersStream) {
 
   // The print core's log lines are in the server's log, with their job.
   EXPECT_NE(server.Log().find("[Job " + std::to_string(id) + "] ##page is 3, rotate180 is"), std::string::npos);
-  EXPECT_EQ(server.Stop(), 0) << server.Log();
+  EXPECT_EQ(server.Stop(), 0) << server.Diagnostics();
 }
 
 TEST_P(PrintingOnEachPlatform, ImagesAreScaledOntoThePage) {
@@ -155,7 +155,7 @@ TEST_P(PrintingOnEachPlatform, ImagesAreScaledOntoThePage) {
       EXPECT_LT(InkShare(page.plane, w * 3 / 5, w), 0.02) << image.file << ": the white half";
     }
   }
-  EXPECT_EQ(server.Stop(), 0) << server.Log();
+  EXPECT_EQ(server.Stop(), 0) << server.Diagnostics();
 }
 
 INSTANTIATE_TEST_SUITE_P(Platforms, PrintingOnEachPlatform, ::testing::ValuesIn(kPlatforms),
@@ -186,7 +186,7 @@ TEST_P(IppSuites, Ipp11AndIpp20Pass) {
     EXPECT_EQ(run.out.find("[FAIL]"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("[PASS]"), std::string::npos) << run.out << run.err;
   }
-  EXPECT_EQ(server.Stop(), 0) << server.Log();
+  EXPECT_EQ(server.Stop(), 0) << server.Diagnostics();
 }
 
 INSTANTIATE_TEST_SUITE_P(Platforms, IppSuites, ::testing::ValuesIn(kPlatforms),
@@ -206,6 +206,26 @@ TEST(PrinterApp, AutoAddPicksTheDriverOfEachModel) {
   ProcessResult none = server.Command(
       {"drivers", "-o", "private-server=true", "-o", "device-id='MFG:RX;MDL:RXT415K2 series;CMD:PJL,POSTSCRIPT;'"});
   EXPECT_EQ(none.out, "") << "a PostScript model is not the application's";
+}
+
+TEST(PrinterApp, PrintersAndTheirSettingsOutliveARestart) {
+  AppServer server;
+  START_SERVER_WITH(server, "kept", "q7306mf");
+  ProcessResult modified = server.Command({"modify", "-d", "kept", "-o", "printer-darkness-configured=100"});
+  ASSERT_EQ(modified.exit_status, 0) << modified.err;
+  ASSERT_EQ(server.Stop(), 0) << server.Diagnostics();
+  ASSERT_TRUE(server.Start()) << server.error();
+  ProcessResult listed = server.Command({"printers"});
+  EXPECT_EQ(listed.out, "kept\n") << listed.err;
+  // The saved darkness applies to a job that does not say: the darkest density.
+  TempDir dir;
+  std::string pwg = dir.File("page.pwg");
+  WritePwgRaster(pwg, {PatternPage("iso_a4_210x297mm", 600, 1)});
+  PrintAndComplete(server, "kept", pwg, "image/pwg-raster", "kept", {});
+  varnel_inspect::InspectResult result = varnel_inspect::InspectStream(Bytes(server.Output("kept", "kept")));
+  EXPECT_TRUE(result.Clean()) << varnel_inspect::FormatDefects(result);
+  EXPECT_EQ(varnel_inspect::FieldValue(result.document.fields, "density"), 4);
+  EXPECT_EQ(server.Stop(), 0) << server.Diagnostics();
 }
 
 TEST(PrinterApp, ManualDuplexShowsTheTurnOverMessageAsThePrintersState) {
@@ -228,7 +248,7 @@ TEST(PrinterApp, ManualDuplexShowsTheTurnOverMessageAsThePrintersState) {
   // Odd pages, the turn-over command, a blank back side and the even page: as the filter does.
   QueueJob queue{model->driverName, id, "manual", 1, "two-sided-long-edge", 2};
   EXPECT_EQ(StreamDifference(Bytes(server.Output("z", "manual")), Reference(dir, pwg, queue)), "");
-  EXPECT_EQ(server.Stop(), 0) << server.Log();
+  EXPECT_EQ(server.Stop(), 0) << server.Diagnostics();
 }
 
 TEST(PrinterApp, JobsOnTwoPrintersPrintOneAfterTheOther) {
@@ -249,7 +269,7 @@ TEST(PrinterApp, JobsOnTwoPrintersPrintOneAfterTheOther) {
   EXPECT_EQ(server.WaitForJob("m", ids[1]).state, IPP_JSTATE_COMPLETED);
   EXPECT_EQ(StreamDifference(Bytes(server.Output("z", "both")), Reference(dir, pwg, {"q7306mf", ids[0], "both"})), "");
   EXPECT_EQ(StreamDifference(Bytes(server.Output("m", "both")), Reference(dir, pwg, {"prlm6100", ids[1], "both"})), "");
-  EXPECT_EQ(server.Stop(), 0) << server.Log();
+  EXPECT_EQ(server.Stop(), 0) << server.Diagnostics();
 }
 
 // An AppSocket printer: one connection on a loopback port that the kernel chose, read to its end.
@@ -303,7 +323,7 @@ TEST(PrinterApp, AnAppSocketPrinterGetsTheStream) {
   WritePwgRaster(pwg, {PatternPage("iso_a4_210x297mm", 600, 1)});
   int id = PrintAndComplete(server, "net", pwg, "image/pwg-raster", "net", {});
   EXPECT_EQ(StreamDifference(Bytes(printer.Received()), Reference(dir, pwg, {"prlm6100", id, "net"})), "");
-  EXPECT_EQ(server.Stop(), 0) << server.Log();
+  EXPECT_EQ(server.Stop(), 0) << server.Diagnostics();
 }
 
 TEST(PrinterApp, ACancelledJobStopsAtAPageBoundary) {
@@ -328,7 +348,7 @@ TEST(PrinterApp, ACancelledJobStopsAtAPageBoundary) {
   std::string pwg = dir.File("page.pwg");
   WritePwgRaster(pwg, {PatternPage("iso_a4_210x297mm", 600, 1)});
   PrintAndComplete(server, "z", pwg, "image/pwg-raster", "after", {});
-  EXPECT_EQ(server.Stop(), 0) << server.Log();
+  EXPECT_EQ(server.Stop(), 0) << server.Diagnostics();
 }
 
 TEST(PrinterApp, FailuresEndTheJobWithAClearError) {
@@ -385,7 +405,7 @@ TEST(PrinterApp, FailuresEndTheJobWithAClearError) {
     EXPECT_NE(server.error().find("document-format-not-supported"), std::string::npos) << server.error();
   }
   EXPECT_EQ(server.Output("z", "noise"), "") << "nothing reached the printer";
-  EXPECT_EQ(server.Stop(), 0) << server.Log();
+  EXPECT_EQ(server.Stop(), 0) << server.Diagnostics();
 }
 
 }  // namespace
