@@ -3,6 +3,8 @@
 // Paper tables of the host-based models and the choice of platform from the PPD's model name.
 #include "paper_tables.h"
 
+#include <strings.h>
+
 #include <cstring>
 
 #include "prnt.h"
@@ -182,6 +184,27 @@ PAPER_SIZE_INFO* GetPaperSizeArray(char* pPPDFile, int* pPlatform) {
     }
   }
   return nullptr;
+}
+
+int GetPlatformFromText(const char* text) {
+  if (text == nullptr) return PLATFORM_UNKNOWN;
+  if (!strcasecmp(text, "PLATFORM_M")) return PLATFORM_M;
+  if (!strcasecmp(text, "PLATFORM_C")) return PLATFORM_C;
+  if (!strcasecmp(text, "PLATFORM_Z")) return PLATFORM_Z;
+  return PLATFORM_UNKNOWN;
+}
+
+PAPER_SIZE_INFO* GetPlatformPaperArray(int platform) {
+  switch (platform) {
+    case PLATFORM_M:
+      return gPaperSizeArray_VK8388_VT8674;
+    case PLATFORM_C:
+      return gPaperSizeArray_QD3820;
+    case PLATFORM_Z:
+      return gPaperSizeArray_VK8244_VT9366;
+    default:
+      return nullptr;
+  }
 }
 
 int GetPaperArrayIndex(unsigned int* cupsPaperSize, PAPER_SIZE_INFO* paperTypeArray, int* pFeed) {

@@ -22,6 +22,11 @@ extern PAPER_SIZE_INFO gPaperSizeArray_QD3820MFP[];      // platform 1 multifunc
 // Paper table for the model name (whole, case-sensitive match) and its platform in *pPlatform;
 // for an unknown model *pPlatform is 0 and the result is null.
 PAPER_SIZE_INFO* GetPaperSizeArray(char* pPPDFile, int* pPlatform);
+// The platform that a PPD's "PlatForm" text names ("PLATFORM_C", "PLATFORM_Z" or "PLATFORM_M", in
+// any letter case); PLATFORM_UNKNOWN for any other text.
+int GetPlatformFromText(const char* text);
+// The paper table of a platform named by that text; null for PLATFORM_UNKNOWN.
+PAPER_SIZE_INFO* GetPlatformPaperArray(int platform);
 // Row of the table for a page of cupsPaperSize[0] x cupsPaperSize[1] points, or -1.
 // A 421 x 595 page is A5 fed long edge first: row 0, and *pFeed becomes 1.
 int GetPaperArrayIndex(unsigned int* cupsPaperSize, PAPER_SIZE_INFO* paperTypeArray, int* pFeed);

@@ -213,6 +213,15 @@ void SendAndEndPage(PRINT_JOB& job, unsigned int width, unsigned int height) {
 
 }  // namespace
 
+void ApplyManualDuplexConversion(PAGE_SETTINGS* settings) {
+  PRINT_FUNC_INFO* funcs = settings->prntFuncInfo;
+  if (funcs[AUTODUPLEX].value == 0 || settings->platform != PLATFORM_Z || settings->iSupportManDuplex != 1) return;
+  if (funcs[AUTODUPLEX].value == 2) settings->mDuplexType = 1;
+  funcs[MANUALDUPLEX].value = 1;
+  funcs[AUTODUPLEX].value = 0;
+  fprintf(stderr, "DEBUG: ##ManualDuplex = %d, type is %d\n", 1, settings->mDuplexType);
+}
+
 int PrintJobNeedsKeepAlive(int platform) { return platform == PLATFORM_C || platform == PLATFORM_Z ? 1 : 0; }
 
 PPRINT_JOB PrintJobBegin(void) {

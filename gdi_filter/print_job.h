@@ -51,6 +51,11 @@ typedef struct _PAGE_SETTINGS {
   const char* jobName;     // job title (document record, first page)
 } PAGE_SETTINGS, *PPAGE_SETTINGS;
 
+// Automatic duplex is printed as manual duplex on Z printers that only offer that: a settings
+// with AUTODUPLEX set becomes MANUALDUPLEX (mDuplexType 1 for the short edge). Callers apply it
+// after filling the print functions of a page.
+void ApplyManualDuplexConversion(PAGE_SETTINGS* settings);
+
 typedef struct _PRINT_JOB PRINT_JOB, *PPRINT_JOB;
 
 // The C and Z printers drop a link that stays silent for long while a page is computed. For their

@@ -108,16 +108,10 @@ bool PPDText(RasterJob& job, const char* keyword, char* buffer) {
 void ChoosePlatform(RasterJob& job) {
   job.settings.paperSizeArray = GetPaperSizeArray(gPPDFile, &job.settings.platform);
   if (!PPDText(job, "PlatForm", job.PlatformMsg) || job.settings.platform != PLATFORM_UNKNOWN) return;
-  if (!strcasecmp(job.PlatformMsg, "PLATFORM_M")) {
-    job.settings.platform = PLATFORM_M;
-    job.settings.paperSizeArray = gPaperSizeArray_VK8388_VT8674;
-  } else if (!strcasecmp(job.PlatformMsg, "PLATFORM_C")) {
-    job.settings.platform = PLATFORM_C;
-    job.settings.paperSizeArray = gPaperSizeArray_QD3820;
-  } else if (!strcasecmp(job.PlatformMsg, "PLATFORM_Z")) {
-    job.settings.platform = PLATFORM_Z;
-    job.settings.paperSizeArray = gPaperSizeArray_VK8244_VT9366;
-  }
+  int platform = GetPlatformFromText(job.PlatformMsg);
+  if (platform == PLATFORM_UNKNOWN) return;  // any other text changes nothing
+  job.settings.platform = platform;
+  job.settings.paperSizeArray = GetPlatformPaperArray(platform);
 }
 
 void ReadManualDuplexSupport(RasterJob& job) {
@@ -138,22 +132,13 @@ void ParseJobOptions(RasterJob& job) {
   job.num_option = pfcupsParseOptions(text, 0, &job.options);
 }
 
-// Automatic duplex is printed as manual duplex on Z printers that only offer that.
-void ApplyManualDuplexConversion(RasterJob& job) {
-  if (Value(job, AUTODUPLEX) == 0 || job.settings.platform != PLATFORM_Z || job.settings.iSupportManDuplex != 1) return;
-  if (Value(job, AUTODUPLEX) == 2) job.settings.mDuplexType = 1;
-  job.settings.prntFuncInfo[MANUALDUPLEX].value = 1;
-  job.settings.prntFuncInfo[AUTODUPLEX].value = 0;
-  fprintf(stderr, "DEBUG: ##ManualDuplex = %d, type is %d\n", 1, job.settings.mDuplexType);
-}
-
 void UpdatePageSettings(RasterJob& job) {
   ChoosePlatform(job);
   ReadManualDuplexSupport(job);
   ParseJobOptions(job);
   GetFunctionValue(job.settings.prntFuncInfo, job.num_option, job.options, &job.header);
   fprintf(stderr, "DEBUG: ##platform = %d, ##autoduplex = %d\n", job.settings.platform, Value(job, AUTODUPLEX));
-  ApplyManualDuplexConversion(job);
+  ApplyManualDuplexConversion(&job.settings);
   if (Value(job, MANUALDUPLEX) == 1) PPDText(job, "MDuplex", job.DuplexMsg);
 }
 

@@ -12,6 +12,7 @@ PACKAGES=(
   cups cups-client cups-daemon cups-filters cups-ppdc cups-bsd
   ghostscript poppler-utils jbigkit-bin time
   debhelper dpkg-dev lintian
+  libpappl-dev cups-ipp-utils
 )
 
 missing=()

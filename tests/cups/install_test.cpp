@@ -27,8 +27,24 @@ std::vector<std::string> ExpectedFiles() {
       std::string(INSTALL_MANDIR) + "/man8/pstoVarnel.8",
   };
   for (const auto& ppd : ListFiles(PpdPath(""))) files.push_back(std::string(VARNEL_INSTALL_PPDDIR) + "/" + ppd);
+#ifdef VARNEL_INSTALL_SYSTEMDUNITDIR
+  files.push_back(std::string(INSTALL_BINDIR) + "/varnel-printer-app");
+  files.push_back(std::string(VARNEL_INSTALL_SYSTEMDUNITDIR) + "/varnel-printer-app.service");
+#endif
   std::sort(files.begin(), files.end());
   return files;
+}
+
+// The Printer Application's unit starts the program where this install put it.
+void ExpectServiceStarts(const std::string& unit, const std::string& prefix) {
+#ifdef VARNEL_INSTALL_SYSTEMDUNITDIR
+  std::string text = ReadFile(unit);
+  EXPECT_NE(text.find("\nExecStart=" + prefix + "/" + INSTALL_BINDIR + "/varnel-printer-app server "), std::string::npos)
+      << text;
+#else
+  (void)unit;
+  (void)prefix;
+#endif
 }
 
 std::vector<std::string> Under(const std::string& folder, std::vector<std::string> files) {
@@ -75,6 +91,10 @@ TEST(Install, PrefixHoldsEverythingAndTheInstalledFiltersPrint) {
     EXPECT_EQ(Mode(prefix + "/" + VARNEL_INSTALL_FILTERDIR + program), 0755u) << program;
   EXPECT_EQ(Mode(prefix + "/" + INSTALL_BINDIR + "/varnel-inspect"), 0755u);
   EXPECT_EQ(Mode(prefix + "/" + VARNEL_INSTALL_PPDDIR + "/q7306mf.ppd"), 0644u);
+#ifdef VARNEL_INSTALL_SYSTEMDUNITDIR
+  EXPECT_EQ(Mode(prefix + "/" + INSTALL_BINDIR + "/varnel-printer-app"), 0755u);
+  ExpectServiceStarts(prefix + "/" + VARNEL_INSTALL_SYSTEMDUNITDIR + "/varnel-printer-app.service", prefix);
+#endif
 
   // The installed filters with the installed PPDs, through the stock CUPS chains.
   CupsfilterChain chain(prefix + "/" + VARNEL_INSTALL_FILTERDIR);
@@ -104,6 +124,10 @@ TEST(Install, DestdirStagesUnderThePrefixAndUninstallRemovesTheStagedFiles) {
   ASSERT_EQ(installed.exit_status, 0) << installed.out << installed.err;
   const std::string prefix = CONFIGURED_PREFIX;
   EXPECT_EQ(FilesUnder(stage.path()), Under(prefix.substr(1), ExpectedFiles()));
+#ifdef VARNEL_INSTALL_SYSTEMDUNITDIR
+  // Staged, the unit still names the program's final place, without the stage.
+  ExpectServiceStarts(stage.path() + prefix + "/" + VARNEL_INSTALL_SYSTEMDUNITDIR + "/varnel-printer-app.service", prefix);
+#endif
   // The manifest names the installed paths without DESTDIR, as CMake writes it...
   EXPECT_EQ(Manifest(), Under(prefix, ExpectedFiles()));
 

@@ -59,23 +59,6 @@ std::string JobLsanOptions(const std::string& folder) {
   return result;
 }
 
-// A loopback port that nobody listens on right now (the kernel picks it).
-int FreeLoopbackPort() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  if (fd < 0) return 0;
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = 0;
-  socklen_t length = sizeof address;
-  int port = 0;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-    port = ntohs(address.sin_port);
-  close(fd);
-  return port;
-}
-
 // Full path of a CUPS command: the administration tools live in sbin folders.
 std::string FindProgram(const std::string& name) {
   std::string path = getenv("PATH") ? getenv("PATH") : "";

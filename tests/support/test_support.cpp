@@ -2,9 +2,11 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "test_support.h"
 
+#include <arpa/inet.h>
 #include <cups/sidechannel.h>
 #include <dirent.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -43,6 +45,23 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
   std::string command = "rm -rf '" + path_ + "'";
   if (system(command.c_str()) != 0) fprintf(stderr, "could not remove %s\n", path_.c_str());
+}
+
+// A loopback port that nobody listens on right now (the kernel picks it).
+int FreeLoopbackPort() {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) return 0;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = 0;
+  socklen_t length = sizeof address;
+  int port = 0;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+    port = ntohs(address.sin_port);
+  close(fd);
+  return port;
 }
 
 std::string ReadFile(const std::string& path) {

@@ -31,6 +31,9 @@ class TempDir {
   std::string path_;
 };
 
+// A loopback port that nobody listens on right now (the kernel picks it); 0 when none.
+int FreeLoopbackPort();
+
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& data);
 // Names of the regular files in a folder (not recursive), sorted.
