@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Copyright (C) 2026 The Varnel driver authors
 # SPDX-License-Identifier: GPL-2.0-or-later
-# Builds the Debian package printer-driver-varnel with the distribution's own tools
-# (`dpkg-buildpackage -us -uc -b`, debhelper with the cmake build system) in a temporary copy of
-# this checkout - its tracked and new files, without build folders or ignored files - so that
-# nothing of the checkout or of a developer's build is touched or reused. Leaves the .deb,
-# .changes and .buildinfo files and build.log in OUTDIR.
+# Builds the Debian packages printer-driver-varnel and varnel-printer-app with the
+# distribution's own tools (`dpkg-buildpackage -us -uc -b`, debhelper with the cmake build
+# system) in a temporary copy of this checkout - its tracked and new files, without build
+# folders or ignored files - so that nothing of the checkout or of a developer's build is
+# touched or reused. Leaves the .deb, .changes and .buildinfo files and build.log in OUTDIR.
 # Usage: scripts/build-deb.sh OUTDIR
 set -euo pipefail
 case "${1:-}" in

@@ -71,7 +71,9 @@ void AddAttribute(ipp_t* request, const std::string& name, const std::string& va
 
 }  // namespace
 
-AppServer::AppServer() {
+AppServer::AppServer() : AppServer(AppProgram()) {}
+
+AppServer::AppServer(const std::string& program) : program_(program) {
   for (const char* folder : {"/spool", "/tmp", "/config"}) mkdir((dir_.path() + folder).c_str(), 0700);
 }
 
@@ -111,7 +113,7 @@ bool AppServer::Start(int timeout_ms) {
       error_ = "no free loopback port";
       return false;
     }
-    std::vector<std::string> args = {AppProgram(), "server",
+    std::vector<std::string> args = {program_, "server",
                                      "-o", "server-port=" + std::to_string(port_),
                                      "-o", "listen-hostname=127.0.0.1",
                                      "-o", "spool-directory=" + r + "/spool",
@@ -191,7 +193,7 @@ ProcessResult AppServer::Command(const std::vector<std::string>& args, int timeo
   RunOptions options;
   options.env = Environment();
   options.timeout_ms = timeout_ms;
-  return RunProgram(AppProgram(), args, options);
+  return RunProgram(program_, args, options);
 }
 
 std::string AppServer::OutputDir(const std::string& printer) const { return dir_.path() + "/out-" + printer; }

@@ -27,7 +27,10 @@ struct JobResult {
 
 class AppServer {
  public:
+  // The program of the build tree.
   AppServer();
+  // Another copy of the program, such as one unpacked from the Debian package.
+  explicit AppServer(const std::string& program);
   ~AppServer();  // stops the server
   AppServer(const AppServer&) = delete;
   AppServer& operator=(const AppServer&) = delete;
@@ -72,6 +75,7 @@ class AppServer {
   std::vector<std::string> PrinterReasons(const std::string& printer);
 
  private:
+  std::string program_;
   TempDir dir_;
   pid_t pid_ = -1;
   int port_ = 0;

@@ -1,10 +1,13 @@
 // Copyright (C) 2026 The Varnel driver authors
 // SPDX-License-Identifier: GPL-2.0-or-later
-// The Debian package, built from a copy of the checkout with the distribution's tools: its file
-// list, lintian, and the unpacked driver at work - PPDs checked by cupstestppd against the
-// unpacked filters, and a private cupsd whose filters and driver list come from the unpacked
-// package, finding the drivers by device ID and printing through them. The package is built
-// once for all of these tests, which therefore run in one process (one CTest test).
+// The Debian packages, built from a copy of the checkout with the distribution's tools: the
+// driver (printer-driver-varnel) and the Printer Application (varnel-printer-app). Their file
+// lists and dependencies, lintian, the application's service, and the unpacked programs at work:
+// PPDs checked by cupstestppd against the unpacked filters, a private cupsd whose filters and
+// driver list come from the unpacked driver package, finding the drivers by device ID and
+// printing through them, and the unpacked application serving a printer on a loopback port. The
+// packages are built once for all of these tests, which therefore run in one process (one CTest
+// test).
 #include <cups/ipp.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -15,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "app_server.h"
 #include "cups_support.h"
 #include "private_cupsd.h"
 #include "test_support.h"
@@ -22,7 +26,9 @@
 namespace varnel_test {
 namespace {
 
-const char kPackage[] = "printer-driver-varnel_1.0.0_";
+const char kDriverPackage[] = "printer-driver-varnel";
+const char kAppPackage[] = "varnel-printer-app";
+const char kVersion[] = "1.0.0";
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
@@ -31,12 +37,36 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
-// Tools the package build and the checks need, by the Debian package that has them.
+// Tools the package build and the checks need, and the build dependency that the rest of the
+// test suite can do without (PAPPL's headers, for the application).
 std::string MissingTools() {
   std::string missing;
   for (const char* tool : {"/usr/bin/dpkg-buildpackage", "/usr/bin/dh", "/usr/bin/lintian", "/usr/bin/dpkg-deb"})
     if (access(tool, X_OK) != 0) missing += std::string(missing.empty() ? "" : ", ") + tool;
+  if (access("/usr/include/pappl/pappl.h", R_OK) != 0)
+    missing += std::string(missing.empty() ? "" : ", ") + "/usr/include/pappl/pappl.h";
   return missing;
+}
+
+// "mode path" of the files of a package, without folders.
+std::set<std::string> PackageFiles(const std::string& deb) {
+  ProcessResult listed = RunProgram("/usr/bin/dpkg-deb", {"--contents", deb});
+  EXPECT_EQ(listed.exit_status, 0) << listed.err;
+  std::set<std::string> files;
+  for (const auto& line : Lines(listed.out)) {
+    std::istringstream fields(line);
+    std::string mode, owner, size, date, time, path;
+    fields >> mode >> owner >> size >> date >> time >> path;
+    if (mode[0] != 'd') files.insert(mode + " " + path.substr(1));
+  }
+  return files;
+}
+
+// A field of a package's control file.
+std::string ControlField(const std::string& deb, const std::string& field) {
+  ProcessResult shown = RunProgram("/usr/bin/dpkg-deb", {"--field", deb, field});
+  EXPECT_EQ(shown.exit_status, 0) << shown.err;
+  return shown.out;
 }
 
 class DebianPackage : public ::testing::Test {
@@ -56,41 +86,38 @@ class DebianPackage : public ::testing::Test {
   }
   void SetUp() override {
     std::string missing = MissingTools();
-    if (!missing.empty()) GTEST_SKIP() << "packaging tools missing (scripts/install-deps.sh installs them): " << missing;
+    if (!missing.empty()) GTEST_SKIP() << "missing for the package build (scripts/install-deps.sh installs them): " << missing;
     ASSERT_EQ(built_->exit_status, 0) << built_->out << built_->err;
-    deb_ = FindDeb();
-    ASSERT_FALSE(deb_.empty()) << "no package in " << out_->path();
+    deb_ = FindDeb(kDriverPackage);
+    ASSERT_FALSE(deb_.empty()) << "no " << kDriverPackage << " package in " << out_->path();
+    app_deb_ = FindDeb(kAppPackage);
+    ASSERT_FALSE(app_deb_.empty()) << "no " << kAppPackage << " package in " << out_->path();
   }
-  static std::string FindDeb() {
+  // The package NAME_VERSION_ARCH.deb (not its -dbgsym companion).
+  static std::string FindDeb(const std::string& package) {
+    std::string start = package + "_" + kVersion + "_";
     for (const auto& file : ListFiles(out_->path()))
-      if (file.rfind(kPackage, 0) == 0 && file.size() > 4 && file.compare(file.size() - 4, 4, ".deb") == 0)
+      if (file.rfind(start, 0) == 0 && file.size() > 4 && file.compare(file.size() - 4, 4, ".deb") == 0)
         return out_->File(file);
     return "";
   }
-  // Unpacks the package with dpkg -x into a fresh root.
-  void Unpack(const TempDir& root) {
-    ProcessResult unpacked = RunProgram("/usr/bin/dpkg", {"-x", deb_, root.path()});
+  // Unpacks a package with dpkg -x into a root.
+  static void Unpack(const std::string& deb, const TempDir& root) {
+    ProcessResult unpacked = RunProgram("/usr/bin/dpkg", {"-x", deb, root.path()});
     ASSERT_EQ(unpacked.exit_status, 0) << unpacked.err;
   }
+  void Unpack(const TempDir& root) { Unpack(deb_, root); }
 
   static TempDir* out_;
   static ProcessResult* built_;
-  std::string deb_;
+  std::string deb_;      // printer-driver-varnel
+  std::string app_deb_;  // varnel-printer-app
 };
 
 TempDir* DebianPackage::out_ = nullptr;
 ProcessResult* DebianPackage::built_ = nullptr;
 
 TEST_F(DebianPackage, HoldsTheFiltersPpdsToolManualPagesAndPpdUpdater) {
-  ProcessResult listed = RunProgram("/usr/bin/dpkg-deb", {"--contents", deb_});
-  ASSERT_EQ(listed.exit_status, 0) << listed.err;
-  std::set<std::string> files;  // "mode path" of the files, without folders
-  for (const auto& line : Lines(listed.out)) {
-    std::istringstream fields(line);
-    std::string mode, owner, size, date, time, path;
-    fields >> mode >> owner >> size >> date >> time >> path;
-    if (mode[0] != 'd') files.insert(mode + " " + path.substr(1));
-  }
   std::set<std::string> expected = {
       "-rwxr-xr-x /usr/lib/cups/filter/rastertoVarnel",
       "-rwxr-xr-x /usr/lib/cups/filter/pstoVarnel",
@@ -104,7 +131,10 @@ TEST_F(DebianPackage, HoldsTheFiltersPpdsToolManualPagesAndPpdUpdater) {
       "-rw-r--r-- /usr/share/doc/printer-driver-varnel/copyright",
   };
   for (const auto& ppd : ListFiles(PpdPath(""))) expected.insert("-rw-r--r-- /usr/share/ppd/varnel/" + ppd);
-  EXPECT_EQ(files, expected);
+  EXPECT_EQ(PackageFiles(deb_), expected);
+  // A CUPS-only installation does not pull in PAPPL.
+  std::string depends = ControlField(deb_, "Depends");
+  EXPECT_EQ(depends.find("pappl"), std::string::npos) << depends;
 
   // The updater names this driver's PPDs as the scheduler lists them.
   TempDir root;
@@ -113,8 +143,62 @@ TEST_F(DebianPackage, HoldsTheFiltersPpdsToolManualPagesAndPpdUpdater) {
   EXPECT_NE(updater.find("DRIVER_REGEXP='lsb/usr/varnel/'"), std::string::npos) << updater;
 }
 
-TEST_F(DebianPackage, LintianReportsNoErrors) {
+TEST_F(DebianPackage, ApplicationPackageHoldsTheProgramItsServiceAndManualPage) {
+  const std::string doc = "/usr/share/doc/varnel-printer-app/";
+  const std::set<std::string> expected = {
+      "-rwxr-xr-x /usr/bin/varnel-printer-app",
+      "-rw-r--r-- /lib/systemd/system/varnel-printer-app.service",
+      "-rw-r--r-- /usr/share/man/man1/varnel-printer-app.1.gz",
+      "-rw-r--r-- " + doc + "README.md.gz",
+      "-rw-r--r-- " + doc + "changelog.gz",
+      "-rw-r--r-- " + doc + "copyright",
+  };
+  EXPECT_EQ(PackageFiles(app_deb_), expected);
+
+  // PAPPL and Ghostscript (for PDF); the print core is in the program, the driver package is
+  // not needed.
+  std::string depends = ControlField(app_deb_, "Depends");
+  for (const char* needed : {"libpappl1", "ghostscript"})
+    EXPECT_NE(depends.find(needed), std::string::npos) << needed << " missing in " << depends;
+  EXPECT_EQ(depends.find(kDriverPackage), std::string::npos) << depends;
+
+  // The unit starts the packaged program.
+  TempDir root;
+  Unpack(app_deb_, root);
+  std::string unit = ReadFile(root.path() + "/lib/systemd/system/varnel-printer-app.service");
+  EXPECT_NE(unit.find("\nExecStart=/usr/bin/varnel-printer-app server "), std::string::npos) << unit;
+  EXPECT_NE(unit.find("\nDocumentation=man:varnel-printer-app(1)\n"), std::string::npos) << unit;
+}
+
+// As Debian ships Printer Applications: the service is enabled and started when the package is
+// installed (restarted on upgrade, stopped on removal); purging removes the printers it kept.
+TEST_F(DebianPackage, ApplicationServiceIsEnabledAndStartedOnInstall) {
+  TempDir control;
+  ProcessResult extracted = RunProgram("/usr/bin/dpkg-deb", {"--control", app_deb_, control.path()});
+  ASSERT_EQ(extracted.exit_status, 0) << extracted.err;
+  const std::string unit = "'varnel-printer-app.service'";
+  std::string postinst = ReadFile(control.File("postinst"));
+  EXPECT_NE(postinst.find("deb-systemd-helper enable " + unit), std::string::npos) << postinst;
+  EXPECT_NE(postinst.find("_dh_action=start"), std::string::npos) << postinst;
+  EXPECT_NE(postinst.find("deb-systemd-invoke $_dh_action " + unit), std::string::npos) << postinst;
+  std::string prerm = ReadFile(control.File("prerm"));
+  EXPECT_NE(prerm.find("deb-systemd-invoke stop " + unit), std::string::npos) << prerm;
+  std::string postrm = ReadFile(control.File("postrm"));
+  EXPECT_NE(postrm.find("deb-systemd-helper purge " + unit), std::string::npos) << postrm;
+  EXPECT_NE(postrm.find("rm -f /var/lib/varnel-printer-app.state\n"), std::string::npos) << postrm;
+  // The driver package has no service.
+  TempDir driver_control;
+  ASSERT_EQ(RunProgram("/usr/bin/dpkg-deb", {"--control", deb_, driver_control.path()}).exit_status, 0);
+  EXPECT_EQ(ReadFile(driver_control.File("postinst")).find("systemd"), std::string::npos);
+}
+
+TEST_F(DebianPackage, LintianReportsNoErrorsOnEitherPackage) {
   std::string changes = deb_.substr(0, deb_.size() - 4) + ".changes";
+  std::string listed = ReadFile(changes);
+  for (const std::string& deb : {deb_, app_deb_}) {
+    std::string name = deb.substr(deb.rfind('/') + 1);
+    EXPECT_NE(listed.find(" " + name + "\n"), std::string::npos) << name << " missing in " << changes << ":\n" << listed;
+  }
   RunOptions options;
   options.timeout_ms = 10 * 60 * 1000;
   ProcessResult checked = RunProgram("/usr/bin/lintian", {changes}, options);
@@ -200,6 +284,49 @@ TEST_F(DebianPackage, PrivateCupsdFindsAndPrintsThroughTheUnpackedDriver) {
   std::string sent = ReadFile(postscript + "/job-" + std::to_string(job) + ".prn");
   EXPECT_NE(sent.find("@PJL SET DUPLEX=ENABLE\n@PJL SET BINDING=LONGEDGE\n"), std::string::npos) << sent.substr(0, 800);
   EXPECT_NE(sent.find("@PJL ENTER LANGUAGE=POSTSCRIPT\n%!PS"), std::string::npos);
+}
+
+// The application unpacked alone (without the driver package) runs from its root: it lists the
+// raster models, and a server on a loopback port with scratch state prints a PDF (through
+// Ghostscript) to a file: device, in a stream that the inspector of the driver package accepts.
+TEST_F(DebianPackage, UnpackedApplicationListsTheRasterModelsAndPrints) {
+  TempDir root;
+  Unpack(app_deb_, root);
+  const std::string program = root.path() + "/usr/bin/varnel-printer-app";
+  AppServer server(program);
+
+  std::set<std::string> raster_models, postscript_models;
+  for (const auto& ppd : ListFiles(PpdPath(""))) {
+    bool raster = ReadFile(PpdPath(ppd)).find("rastertoVarnel\"") != std::string::npos;
+    (raster ? raster_models : postscript_models).insert(ppd.substr(0, ppd.size() - 4));
+  }
+  ASSERT_FALSE(raster_models.empty());
+  ProcessResult drivers = server.Command({"drivers"});
+  ASSERT_EQ(drivers.exit_status, 0) << drivers.out << drivers.err;
+  std::set<std::string> listed;
+  for (const auto& line : Lines(drivers.out)) listed.insert(line.substr(0, line.find(' ')));
+  EXPECT_EQ(listed, raster_models) << drivers.out;
+
+  ASSERT_TRUE(server.Start()) << server.error();
+  ASSERT_TRUE(server.AddPrinter("office", "q7306mf")) << server.error();
+  TempDir scratch;
+  std::string document = MakeTestPdf(scratch, 3);
+  ASSERT_FALSE(document.empty());
+  int job = server.Print("office", document, "application/pdf", "document", {{"sides", "two-sided-long-edge"}});
+  ASSERT_GT(job, 0) << server.error();
+  JobResult result = server.WaitForJob("office", job);
+  EXPECT_FALSE(result.timedOut);
+  EXPECT_EQ(result.state, IPP_JSTATE_COMPLETED) << result.message << "\n" << server.Diagnostics();
+
+  TempDir driver_root;
+  Unpack(deb_, driver_root);
+  std::string stream = scratch.File("document.prn");
+  WriteFile(stream, server.Output("office", "document"));
+  ProcessResult inspected = RunProgram(driver_root.path() + "/usr/bin/varnel-inspect", {"--summary", stream});
+  EXPECT_EQ(inspected.exit_status, 0) << inspected.out << inspected.err;
+  EXPECT_NE(inspected.out.find("stream platform=Z "), std::string::npos) << inspected.out;
+  EXPECT_NE(inspected.out.find(" pages=4\n"), std::string::npos) << "3 pages and a blank back side:\n" << inspected.out;
+  EXPECT_EQ(server.Stop(), 0) << server.Diagnostics();
 }
 
 }  // namespace
