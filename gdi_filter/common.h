@@ -39,12 +39,38 @@ typedef struct _PRINTER_OUTPUT {
 // 1, which is also the output before any call.
 void SetPrinterOutput(const PRINTER_OUTPUT* output);
 // Pushes out what the printer output buffers. The page loop calls it at its quiet points, where a
-// keep-alive filler may follow. 1 on success, 0 when the flush failed.
+// keep-alive filler may follow. 1 on success, 0 when the flush failed (or the output had failed).
 int FlushPrinterOutput(void);
+
+// The printer output fails for good at its first write or flush that fails for a reason other
+// than a passing one (an interrupted call, or a full non-blocking pipe: those are tried again a
+// bounded number of times; a short write is continued). From then on nothing more is written to
+// it and every write reports failure, so the job can stop and say why.
+int PrinterOutputFailed(void);  // 1 once the printer output has failed for good
+int PrinterOutputError(void);   // errno of that failure (0 while it has not failed)
+// Clears the failure memory of the printer output and of the spool files (a new job starts).
+void ResetOutputFailures(void);
+
+// The keep-alive filler: the two bytes 00 00 on the printer output, but only while g_ismiddlepage
+// is 0 and the output has not failed. Safe in a signal handler. 1 when the pair was written.
+int SendKeepAliveFiller(void);
+
+// ---- Spool files ----
+// A spool file whose write fails is broken: nothing more is written to it (its pages can no
+// longer be replayed whole), the blocks meant for it are dropped without failing the write, and
+// the printer output carries on unchanged. The spooling steps read the failure at the end of the
+// job and say what could not be printed.
+enum SpoolFileKind { kSpoolCollate = 0, kSpoolOddPages = 1, kSpoolEvenPages = 2 };
+// errno of the first failure of that spool file (creation or write), 0 when it has none.
+int SpoolFileError(int kind);
+// Marks a spool file as broken (it could not be created, or could not be read back).
+void MarkSpoolFileBroken(int kind, int error);
 
 // ---- Output sink ----
 // Writes a block to the printer output (when gSendDataToDevice is 1) and, for cached blocks, to
-// the open spool files. Returns 1 when the last destination written accepted the block, else 0.
+// the open spool files. Returns 1 when the block went where it was meant to go: the printer output
+// accepted it (when it was a destination) and at least one destination was enabled; a broken
+// spool file counts as a destination that drops the block. 0 otherwise (also for 0 bytes).
 int SendDataToFile(void* pData, int count, int bCache);
 // Sends the 00 00 filler that separates short records (cached). 1 on success.
 int Insert00();

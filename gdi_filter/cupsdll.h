@@ -62,12 +62,19 @@ bool checkPrinter1284(const char* shortNickName);
 bool isSupportedDeviceId(const char* deviceId);
 bool isSupportedShortNickName(const char* shortNickName);
 
-// SIGTERM handler: Canceled = 1.
+// SIGTERM handler: cancels the job (Canceled = 1) and wakes a wait of the functions below.
 void CancelJob(int sig);
-// SIGALRM handler: two zero bytes on standard output, only while g_ismiddlepage is 0.
+// SIGALRM handler: the keep-alive filler, two zero bytes on the printer output, only while
+// g_ismiddlepage is 0.
 void SendDummyCommand(void);
 // Installs CancelJob for SIGTERM.
 void InstallCancelHandler(void);
+// Waits until fd (-1: nothing) is readable, at most timeoutMs (< 0: no limit), and ends at once
+// when the job is cancelled. 1 readable (or poll failed: the caller's read reports it), 0 time-out,
+// -1 cancelled.
+int WaitReadableUnlessCanceled(int fd, long timeoutMs);
+// Sleeps ms milliseconds unless the job is cancelled first. 1 when it slept the whole time.
+int SleepUnlessCanceled(long ms);
 // Installs SendDummyCommand for SIGALRM and arms the keep-alive timer: first expiry and period
 // intervalMs (the job uses 10 s).
 void StartKeepAlive(long intervalMs);

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common.h"
 #include "cupsdll.h"
 
 const PrinterInfo printerInfoList[] = {
@@ -32,12 +33,32 @@ const int kCheckedRows = printerInfoListSize - 1;
 const int kDeviceIdCapacity = 512;
 }  // namespace
 
+namespace {
+
+// A printer may be busy or asleep: the backend is given three hours to answer.
+const long kDeviceIdTimeoutMs = 10800L * 1000;
+
+// The request of cupsSideChannelDoRequest, with a wait for the answer that a cancel ends at once.
+cups_sc_status_t AskForDeviceId(char* device_id, int* device_id_len) {
+  if (cupsSideChannelWrite(CUPS_SC_CMD_GET_DEVICE_ID, CUPS_SC_STATUS_NONE, nullptr, 0, 1.0) != 0)
+    return CUPS_SC_STATUS_TIMEOUT;
+  int waited = WaitReadableUnlessCanceled(CUPS_SC_FD, kDeviceIdTimeoutMs);
+  if (waited < 0) return CUPS_SC_STATUS_NONE;  // cancelled: nobody waits for the answer
+  if (waited == 0) return CUPS_SC_STATUS_TIMEOUT;
+  cups_sc_command_t command;
+  cups_sc_status_t status;
+  if (cupsSideChannelRead(&command, &status, device_id, device_id_len, 1.0) != 0) return CUPS_SC_STATUS_TIMEOUT;
+  return command == CUPS_SC_CMD_GET_DEVICE_ID ? status : CUPS_SC_STATUS_BAD_MESSAGE;
+}
+
+}  // namespace
+
 int query_1284_device_id(char* device_id, int* device_id_len) {
   *device_id_len = kDeviceIdCapacity;
-  cups_sc_status_t status =
-      cupsSideChannelDoRequest(CUPS_SC_CMD_GET_DEVICE_ID, device_id, device_id_len, 10800.0);
+  cups_sc_status_t status = AskForDeviceId(device_id, device_id_len);
   if (status != CUPS_SC_STATUS_OK) {
     device_id[0] = '\0';
+    if (Canceled) return 0;
     fputs("DEBUG: Failed to get 1284 information.\n", stderr);
     if (status == CUPS_SC_STATUS_IO_ERROR) fputs("ERROR: CUPS_SC_STATUS_IO_ERROR.\n", stderr);
     if (status == CUPS_SC_STATUS_TIMEOUT) fputs("ERROR: CUPS_SC_STATUS_TIMEOUT.\n", stderr);

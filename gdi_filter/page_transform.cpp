@@ -30,6 +30,9 @@ size_t BlankBitmapBytes(unsigned int width, unsigned int height, bool twoBits) {
 
 void ReportChainedFailure(const char* step) {
   PrependLastError(step);
+  // Once the printer output has failed every step fails for that one reason, which the end of
+  // the job reports once.
+  if (PrinterOutputFailed()) return;
   const char* line = prntLastError;
   while (*line != '\0') {
     const char* end = strchr(line, '\n');

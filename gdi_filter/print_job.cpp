@@ -14,6 +14,7 @@
 #include <new>
 
 #include "common.h"
+#include "jbigCompress.h"
 #include "page_params.h"
 #include "page_transform.h"
 #include "spool.h"
@@ -107,6 +108,7 @@ struct _PRINT_JOB {
   unsigned int linesIn = 0;     // raster lines the open page has taken
   bool ended = false;           // nothing more is sent: the document was ended, or must not be
   bool failed = false;          // the job ends with a failure whatever was printed
+  unsigned long incompleteSeen = 0;  // images that could not be compressed, as far as reported
 };
 
 namespace {
@@ -137,8 +139,9 @@ void TakeSettings(PRINT_JOB& job, const cups_page_header2_t& header, const PAGE_
 
 // ---- First page ----
 
-// false when the spool files cannot be created: the job then ends at once, with a failure.
-bool FirstPageSetUp(PRINT_JOB& job) {
+// The document header and the spool files. A spool file that cannot be made costs its copies or
+// back sides, which the end of the job reports; the pages go on.
+void FirstPageSetUp(PRINT_JOB& job) {
   job.iCopies = job.header.NumCopies;
   FillStartDocParam(job.settings.jobId, job.settings.jobName, job.settings.prntFuncInfo, job.settings.platform,
                     job.settings.iSupportManDuplex, &job.startDocParam);
@@ -147,16 +150,16 @@ bool FirstPageSetUp(PRINT_JOB& job) {
   FlushPrinterOutput();
   g_ismiddlepage = 0;
   SyncSpoolJob(job);
-  return SpoolSetUp(&job.spool, &job.header) != 0;
+  SpoolSetUp(&job.spool, &job.header);
 }
 
 // ---- One page ----
 
-bool ComputeGeometry(PRINT_JOB& job) {
+bool ComputeGeometry(PRINT_JOB& job, int pageNumber) {
   int& longEdgeFeed = job.settings.prntFuncInfo[LONGEDGEFEED].value;
   const int chosenBefore = longEdgeFeed;
   if (!ComputePageGeometry(&job.header, job.settings.paperSizeArray, job.settings.platform,
-                           job.settings.customMargins, &longEdgeFeed, g_page, &job.geometry, &job.startPageParam))
+                           job.settings.customMargins, &longEdgeFeed, pageNumber, &job.geometry, &job.startPageParam))
     return false;
   if (longEdgeFeed != chosenBefore) job.longEdgeFeedForced = true;
   return true;
@@ -203,7 +206,13 @@ void SendAndEndPage(PRINT_JOB& job, unsigned int width, unsigned int height) {
   FillSendPageParam(&job.header, platform, job.b2Bit, width, height, job.buffers.pMonoImgBuf.get(),
                     &job.sendPageParam);
   g_ismiddlepage = 1;
+  const unsigned long incompleteBefore = gIncompleteImages;
   if (!Prnt_SendPage(&job.sendPageParam, platform)) ReportChainedFailure("main() :: Send page Fail!\n");
+  if (gIncompleteImages != incompleteBefore) {
+    fprintf(stderr, "ERROR: Page %d was printed incomplete: its image could not be compressed\n", g_page);
+    job.failed = true;
+  }
+  job.incompleteSeen = gIncompleteImages;
   FlushPrinterOutput();
   FillEndPageParam(&job.header, job.settings.prntFuncInfo, g_page, &job.endPageParam);
   if (!Prnt_EndPage(&job.endPageParam, platform)) ReportChainedFailure("main() :: End page Fail ! \n");
@@ -234,30 +243,37 @@ PPRINT_JOB PrintJobBegin(void) {
   gCollateFile = gManualDuplexOddFile = gManualDuplexEvenFile = 0;
   gCacheSize.clear();
   prntLastError[0] = '\0';
+  ResetOutputFailures();
+  gIncompleteImages = 0;
   return job;
 }
 
 int PrintPageBegin(PPRINT_JOB job, const cups_page_header2_t* header, const PAGE_SETTINGS* settings) {
   if (job == nullptr || header == nullptr || settings == nullptr || job->ended || job->pageOpen) return 0;
-  ++g_page;
+  if (PrinterOutputFailed()) return 0;
+  const int pageNumber = g_page + 1;
   TakeSettings(*job, *header, *settings);
-  if (g_page == 1 && !FirstPageSetUp(*job)) {
-    job->failed = job->ended = true;
+  if (!ComputeGeometry(*job, pageNumber)) {
+    job->failed = true;
     return 0;
   }
-  SyncSpoolJob(*job);
-  SpoolRoutePage(&job->spool);
-  if (!ComputeGeometry(*job)) return 0;
-  StartPage(*job);
+  // The page's memory is had before any of its records goes out, so that a page is either sent
+  // whole or not started.
   if (!PreparePageBuffers(&job->buffers, job->header.cupsBytesPerLine, job->geometry.fwImgWPixel,
                           job->geometry.fwImgHPixel, job->b2Bit)) {
-    prntLastError[0] = '\0';
-    ReportChainedFailure("main() :: Malloc pGrayImgLineBuf or pMonoImgLineBuf or pMonoImgBuf Fail ! \n");
+    SetLastError("main() :: Malloc pGrayImgLineBuf or pMonoImgLineBuf or pMonoImgBuf Fail ! \n");
+    fprintf(stderr, "ERROR: Unable to print page %d: out of memory\n", pageNumber);
+    job->failed = true;
     return 0;
   }
+  g_page = pageNumber;
+  if (g_page == 1) FirstPageSetUp(*job);
+  SyncSpoolJob(*job);
+  SpoolRoutePage(&job->spool);
+  StartPage(*job);
   job->linesIn = 0;
   job->pageOpen = true;
-  return 1;
+  return PrinterOutputFailed() ? 0 : 1;
 }
 
 // A line is read straight into its image row when it fits there; a wider line goes aside and is
@@ -298,12 +314,6 @@ int PrintPageEnd(PPRINT_JOB job) {
   if (job == nullptr || !job->pageOpen) return 0;
   job->pageOpen = false;
   FinishGrayPage(*job);
-  // The M platform cannot take a cut page: a cancelled page gets no further records, and the
-  // document no end.
-  if (Canceled && job->settings.platform == PLATFORM_M) {
-    job->ended = true;
-    return 0;
-  }
   unsigned int width = job->geometry.fwImgWPixel;
   unsigned int height = job->geometry.fwImgHPixel;
   unsigned int realWidth = 0;
@@ -311,10 +321,10 @@ int PrintPageEnd(PPRINT_JOB job) {
   HalftoneDither(job->buffers.pGrayImgBuf.get(), width, height, job->buffers.pMonoImgBuf.get(), realWidth,
                  Value(*job, NEGATIVEPRINT), Value(*job, DPI1200), job->settings.platform);
   SendAndEndPage(*job, width, height);
-  if (Canceled) return 0;
+  if (Canceled || PrinterOutputFailed()) return 0;
   FlushPrinterOutput();
   g_ismiddlepage = 0;
-  return Canceled ? 0 : 1;
+  return Canceled || PrinterOutputFailed() ? 0 : 1;
 }
 
 int PrintJobEnd(PPRINT_JOB job) {
@@ -330,8 +340,14 @@ int PrintJobEnd(PPRINT_JOB job) {
     if (!Prnt_EndDoc(&job->endDocParam, job->settings.platform)) ReportChainedFailure("main() :: End doc Fail ! \n");
     FlushPrinterOutput();
   }
+  if (gIncompleteImages != job->incompleteSeen) {
+    // A blank page of the end of the job (a back side) could not be compressed.
+    fputs("ERROR: A blank back side was printed incomplete: its image could not be compressed\n", stderr);
+    job->incompleteSeen = gIncompleteImages;
+    job->failed = true;
+  }
   job->ended = true;
-  return job->failed ? 0 : 1;
+  return job->failed || PrinterOutputFailed() ? 0 : 1;
 }
 
 void PrintJobRelease(PPRINT_JOB job) {

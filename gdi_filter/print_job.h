@@ -70,8 +70,9 @@ PPRINT_JOB PrintJobBegin(void);
 
 // Starts a page: on the first page the document header and the spool files of copies and manual
 // duplex, then the page's geometry and start-of-page records. header describes the raster (8-bit
-// grey, one byte per pixel, checked with CheckPageHeader). 1 when the page takes lines; 0 when the
-// job cannot go on (the reason is logged): the caller then goes to PrintJobEnd.
+// grey, one byte per pixel, checked with CheckPageHeader). The page's memory is had first: a page
+// that cannot be had is not started at all. 1 when the page takes lines; 0 when the job cannot go
+// on (the reason is logged, or the printer output has failed): the caller then goes to PrintJobEnd.
 int PrintPageBegin(PPRINT_JOB job, const cups_page_header2_t* header, const PAGE_SETTINGS* settings);
 
 // Room for the next raster line of the page, cupsBytesPerLine bytes: the caller fills it and then
@@ -84,15 +85,18 @@ void PrintPageLineDone(PPRINT_JOB job);
 int PrintPageWriteLine(PPRINT_JOB job, const unsigned char* line, size_t length);
 
 // Finishes the page: back-side and long-edge turns, halftone, compression, image and end-of-page
-// records. 1 when the job goes on with a next page; 0 when it cannot (cancelled, or a step failed
-// in a way that ends it): the caller then goes to PrintJobEnd.
+// records. A page cut short by a cancel is finished with the lines it has, on every platform. 1
+// when the job goes on with a next page; 0 when it cannot (cancelled, or the printer output
+// failed): the caller then goes to PrintJobEnd.
 int PrintPageEnd(PPRINT_JOB job);
 
 // Ends the job: a page still open is finished, then the blank back side of an odd automatic
 // duplex job, the replays of collated copies and manual duplex (not after a cancel) and the end of
-// the document. Nothing is sent when no page was started, or after a cancel in the middle of an M
-// page (that printer cannot take a cut page). 1 when the job succeeded, 0 when it failed (a spool
-// file could not be made, or the printer output failed during a replay).
+// the document. Nothing is sent when no page was started or the printer output has failed. 1 when
+// the job reached the printer whole; 0 when it failed: a page was refused or could not be had, an
+// image could not be compressed, copies or back sides were lost to a spool file (each reason is
+// logged), or the printer output failed (PrinterOutputFailed and PrinterOutputError tell; the
+// caller reports it).
 int PrintJobEnd(PPRINT_JOB job);
 
 // Closes and removes the job's spool files and releases its memory. nullptr is allowed.

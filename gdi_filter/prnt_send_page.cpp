@@ -4,8 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <new>
-#include <vector>
+#include <utility>
 
 #include "common.h"
 #include "jbigCompress.h"
@@ -17,9 +16,6 @@ unsigned long gImageChecksum = 0;
 namespace {
 
 enum { kCached = 1 };
-
-// The collecting buffer lives for the job: it only grows, so later pages reuse its memory.
-std::vector<unsigned char> gCollect;
 
 JBIG_BIH PageParameters(const GDI_SEND_PAGE_PARAM& send, int platform) {
   JBIG_BIH bih{};
@@ -55,17 +51,25 @@ void ReportSendFailure(const char* item) {
   PrependLastError(message);
 }
 
-// Blocks larger than an int can describe go out in pieces.
-bool SendData(const unsigned char* data, size_t count, const char* message) {
+const char kDataFail[] = "Prnt_SendPage() :: Send compressed data and cmd fail.  \n";
+const char kRasterFail[] = "Prnt_SendPage() :: send cmdRasterImage Fail .  \n";
+
+// Blocks larger than an int can describe go out in pieces. Nothing to send is no failure.
+bool SendData(const unsigned char* data, size_t count) {
   const size_t piece = 1u << 30;
   for (size_t done = 0; done < count; done += piece) {
-    if (!Send(data + done, std::min(piece, count - done), message)) return false;
+    if (!Send(data + done, std::min(piece, count - done), kDataFail)) return false;
   }
   return true;
 }
 
-bool SendMData(const std::vector<unsigned char>& data) {
-  const size_t n = data.size();
+// The image checksum of the C platform: the compressed bytes and the UEL that follows them.
+void NoteImageChecksum(const JbigImage& image) {
+  if (!image.complete) return;  // a failed image leaves the checksum as it was
+  gImageChecksum = (ByteSum(image.data.get(), image.size) + ByteSum(UEL_CMD_C, sizeof UEL_CMD_C)) & 0xFF;
+}
+
+bool SendMData(const unsigned char* data, size_t n) {
   for (size_t done = 0; done < n; done += kMDataChunk) {
     const size_t chunk = std::min<size_t>(kMDataChunk, n - done);
     GDI_JOB_SPEC_M header;
@@ -74,50 +78,93 @@ bool SendMData(const std::vector<unsigned char>& data) {
       ReportSendFailure("JBIG_DATA_CMD");
       return false;
     }
-    if (!Send(data.data() + done, chunk, "Prnt_SendPage() :: Send compressed data and cmd fail.  \n")) return false;
+    if (!Send(data + done, chunk, kDataFail)) return false;
+  }
+  return true;
+}
+
+// Keeps the one image of a C or M page.
+bool KeepImage(void* context, unsigned long, const JBIG_BIH&, JbigImage* image) {
+  *static_cast<JbigImage*>(context) = std::move(*image);
+  return true;
+}
+
+bool SendPage_C(PGDI_SEND_PAGE_PARAM send, JBIG_BIH bih) {
+  JbigImage image;
+  OutputJbigkitCompression(send, &bih, KeepImage, &image, PLATFORM_C);
+  send->cmpImgBytes = static_cast<int>(image.size);
+  GDI_RASTER_IMAGE raster;
+  GetRasterImageCmd(send, &raster);
+  if (!Send(raster.bytes, sizeof raster.bytes, kRasterFail)) return false;
+  return SendData(image.data.get(), image.size);
+}
+
+// A Z band goes out as soon as it is compressed: its 48-byte record, then its data.
+bool SendBand_Z(void*, unsigned long band, const JBIG_BIH& bih, JbigImage* image) {
+  unsigned char record[kBandRecordLen];
+  PutBandRecordHead(record, bih);
+  PutBandRecordTail(record, image->size, band);  // a band that could not be compressed says 0
+  return Send(record, sizeof record, kDataFail) && SendData(image->data.get(), image->size);
+}
+
+bool SendPage_Z(PGDI_SEND_PAGE_PARAM send, JBIG_BIH bih) {
+  send->cmpImgBytes = 0;
+  GDI_COVERAGE_Z coverage;
+  GetCoverageCmd_Z(&coverage);
+  if (!SendDataToFile(coverage.bytes, sizeof coverage.bytes, kCached)) {
+    ReportSendFailure("cmdCoverage");
+    return false;
+  }
+  Insert00();
+  GDI_RASTER_IMAGE raster;
+  GetRasterImageCmd(send, &raster);
+  if (!Send(raster.bytes, sizeof raster.bytes, kRasterFail)) return false;
+  return OutputJbigkitCompression(send, &bih, SendBand_Z, nullptr, PLATFORM_Z) >= 0;
+}
+
+bool SendPage_M(PGDI_SEND_PAGE_PARAM send, const JBIG_BIH& pageBih) {
+  JBIG_BIH bih = pageBih;
+  JbigImage image;
+  OutputJbigkitCompression(send, &bih, KeepImage, &image, PLATFORM_M);
+  send->cmpImgBytes = static_cast<int>(image.size);
+  GDI_SET_JBIG_PARAM jbigParam;
+  SetJBIGCmdAndParam(&jbigParam, pageBih, 36, JBIG_PARAM_CMD, kMSignature);
+  if (!SendDataToFile(jbigParam.bytes, sizeof jbigParam.bytes, kCached)) {
+    ReportSendFailure("JBIG_PARAM_CMD");
+    return false;
+  }
+  if (!SendMData(image.data.get(), image.size)) return false;
+  GDI_JOB_SPEC_M end;
+  SetCmdType(&end, kMHeaderLen, JBIG_END_CMD, 0, 0, kMSignature);
+  if (!SendDataToFile(end.bytes, sizeof end.bytes, kCached)) {
+    ReportSendFailure("JBIG_END_CMD");
+    return false;
   }
   return true;
 }
 
 }  // namespace
 
-long OutputJbigkitCompression(PGDI_SEND_PAGE_PARAM pSendPageParam, JBIG_BIH* JbigBih,
-                              std::vector<unsigned char>& outbuf, int platform) {
-  const unsigned long width = JbigBih->ParamImgWidth;
+long OutputJbigkitCompression(PGDI_SEND_PAGE_PARAM pSendPageParam, JBIG_BIH* JbigBih, JBIG_IMAGE_OUTPUT output,
+                              void* context, int platform) {
   const unsigned long height = JbigBih->ParamImgHeight;
-  const unsigned long rowBytes = (width + 7) / 8;
-  const bool banded = platform == PLATFORM_Z;
-  const unsigned long bandLines = banded ? static_cast<unsigned long>(kZBandLines) : height;
-  const unsigned long bands = bandLines == 0 ? 0 : (height + bandLines - 1) / bandLines;
-  unsigned char* page = reinterpret_cast<unsigned char*>(pSendPageParam->sendImgBuf);
-
-  outbuf.clear();
-  gpCompImgData = &gCollect;
-  unsigned int uelSum = ByteSum(UEL_CMD_C, sizeof UEL_CMD_C);
-  for (unsigned long band = 0; band < bands; ++band) {
-    const unsigned long lines = std::min(bandLines, height - band * bandLines);
-    gCollect.clear();
-    gJbigCompressDataLen = 0;
-    size_t recordPos = outbuf.size();
-    if (banded) {
-      JbigBih->ParamImgHeight = lines;
-      JbigBih->ParamL0 = lines;
-      outbuf.resize(recordPos + kBandRecordLen);
-      PutBandRecordHead(outbuf.data() + recordPos, *JbigBih);
+  const unsigned long rowBytes = (JbigBih->ParamImgWidth + 7) / 8;
+  const unsigned long bandLines = platform == PLATFORM_Z ? static_cast<unsigned long>(kZBandLines) : height;
+  const unsigned char* page = reinterpret_cast<const unsigned char*>(pSendPageParam->sendImgBuf);
+  long total = 0;
+  for (unsigned long band = 0; bandLines > 0 && band * bandLines < height; ++band) {
+    if (platform == PLATFORM_Z) {
+      JbigBih->ParamImgHeight = std::min(bandLines, height - band * bandLines);
+      JbigBih->ParamL0 = JbigBih->ParamImgHeight;
     }
     // The band is read in place from the page bitmap: its rows are contiguous there.
-    unsigned char* bandData = page + band * bandLines * rowBytes;
-    if (JBIGCompress(*JbigBih, bandData)) {
-      gImageChecksum = (ByteSum(gCollect.data(), gCollect.size()) + uelSum) & 0xFF;
-    } else {
-      gCollect.clear();
-    }
-    if (banded) PutBandRecordTail(outbuf.data() + recordPos, gCollect.size(), band);
-    outbuf.insert(outbuf.end(), gCollect.begin(), gCollect.end());
-    gJbigCompressDataLen = 0;
+    JbigImage image;
+    CompressImage(*JbigBih, page + band * bandLines * rowBytes, &image);
+    NoteImageChecksum(image);
+    total += static_cast<long>(image.size);
+    if (!output(context, band, *JbigBih, &image)) return -1;
   }
-  gpCompImgData = nullptr;
-  return static_cast<long>(outbuf.size());
+  return total;
 }
 
 int Prnt_SendPage(PGDI_SEND_PAGE_PARAM pSendPageParam, int platform) {
@@ -126,55 +173,10 @@ int Prnt_SendPage(PGDI_SEND_PAGE_PARAM pSendPageParam, int platform) {
     PrependLastError("Prnt_SendPage() :: malloc Fail .  \n");
     return 0;
   }
-  std::vector<unsigned char> compressed;
-  JBIG_BIH bih = PageParameters(*pSendPageParam, platform);
-  const JBIG_BIH pageBih = bih;
-  try {
-    compressed.reserve(static_cast<size_t>(pSendPageParam->whlImgW) * pSendPageParam->whlImgH / 64 + 4096);
-    OutputJbigkitCompression(pSendPageParam, &bih, compressed, platform);
-  } catch (const std::bad_alloc&) {
-    gpCompImgData = nullptr;
-    PrependLastError("Prnt_SendPage() :: malloc Fail .  \n");
-    return 0;
-  }
-  const size_t n = compressed.size();
-  const char* dataFail = "Prnt_SendPage() :: Send compressed data and cmd fail.  \n";
-  const char* rasterFail = "Prnt_SendPage() :: send cmdRasterImage Fail .  \n";
-
-  if (platform == PLATFORM_C) {
-    pSendPageParam->cmpImgBytes = static_cast<int>(n);
-    GDI_RASTER_IMAGE raster;
-    GetRasterImageCmd(pSendPageParam, &raster);
-    if (!Send(raster.bytes, sizeof raster.bytes, rasterFail)) return 0;
-    return SendData(compressed.data(), n, dataFail) ? 1 : 0;
-  }
-  if (platform == PLATFORM_Z) {
-    pSendPageParam->cmpImgBytes = 0;
-    GDI_COVERAGE_Z coverage;
-    GetCoverageCmd_Z(&coverage);
-    if (!SendDataToFile(coverage.bytes, sizeof coverage.bytes, kCached)) {
-      ReportSendFailure("cmdCoverage");
-      return 0;
-    }
-    Insert00();
-    GDI_RASTER_IMAGE raster;
-    GetRasterImageCmd(pSendPageParam, &raster);
-    if (!Send(raster.bytes, sizeof raster.bytes, rasterFail)) return 0;
-    return SendData(compressed.data(), n, dataFail) ? 1 : 0;
-  }
-  pSendPageParam->cmpImgBytes = static_cast<int>(n);
-  GDI_SET_JBIG_PARAM jbigParam;
-  SetJBIGCmdAndParam(&jbigParam, pageBih, 36, JBIG_PARAM_CMD, kMSignature);
-  if (!SendDataToFile(jbigParam.bytes, sizeof jbigParam.bytes, kCached)) {
-    ReportSendFailure("JBIG_PARAM_CMD");
-    return 0;
-  }
-  if (!SendMData(compressed)) return 0;
-  GDI_JOB_SPEC_M end;
-  SetCmdType(&end, kMHeaderLen, JBIG_END_CMD, 0, 0, kMSignature);
-  if (!SendDataToFile(end.bytes, sizeof end.bytes, kCached)) {
-    ReportSendFailure("JBIG_END_CMD");
-    return 0;
-  }
-  return 1;
+  const JBIG_BIH bih = PageParameters(*pSendPageParam, platform);
+  bool sent = false;
+  if (platform == PLATFORM_C) sent = SendPage_C(pSendPageParam, bih);
+  if (platform == PLATFORM_Z) sent = SendPage_Z(pSendPageParam, bih);
+  if (platform == PLATFORM_M) sent = SendPage_M(pSendPageParam, bih);
+  return sent ? 1 : 0;
 }

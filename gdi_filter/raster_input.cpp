@@ -10,22 +10,35 @@
 #include <cstring>
 #include <new>
 
+#include "cupsdll.h"
+
 int OpenRasterInput(RASTER_INPUT* input, int fd, size_t capacity) {
   input->fd = fd;
   input->buffer.reset(new (std::nothrow) unsigned char[capacity]);
   input->capacity = input->buffer ? capacity : 0;
   input->start = input->end = 0;
+  input->delivered = 0;
+  input->syncBytes = 0;
   return input->buffer ? 1 : 0;
 }
 
 namespace {
 
-// One read(2), resumed when a signal interrupts it (the keep-alive timer fires every 10 s).
+// One read(2), after waiting for data unless the job is cancelled (which ends the input), and
+// resumed when a signal interrupts it (the keep-alive timer fires every 10 s).
 ssize_t ReadOnce(int fd, unsigned char* data, size_t length) {
   for (;;) {
+    if (WaitReadableUnlessCanceled(fd, -1) < 0) return 0;
     ssize_t n = read(fd, data, length);
     if (n >= 0 || errno != EINTR) return n;
   }
+}
+
+void Delivered(RASTER_INPUT* input, const unsigned char* data, ssize_t count) {
+  if (count <= 0) return;
+  size_t n = static_cast<size_t>(count);
+  for (size_t i = 0; i < n && input->syncBytes < sizeof input->sync; ++i) input->sync[input->syncBytes++] = data[i];
+  input->delivered += n;
 }
 
 }  // namespace
@@ -35,7 +48,11 @@ ssize_t ReadRasterInput(void* ctx, unsigned char* data, size_t length) {
   if (length == 0) return 0;
   if (input->start == input->end) {
     // Large requests bypass the buffer; small ones refill it.
-    if (length >= input->capacity) return ReadOnce(input->fd, data, length);
+    if (length >= input->capacity) {
+      ssize_t n = ReadOnce(input->fd, data, length);
+      Delivered(input, data, n);
+      return n;
+    }
     ssize_t n = ReadOnce(input->fd, input->buffer.get(), input->capacity);
     if (n <= 0) return n;
     input->start = 0;
@@ -44,5 +61,15 @@ ssize_t ReadRasterInput(void* ctx, unsigned char* data, size_t length) {
   size_t count = std::min(length, input->end - input->start);
   memcpy(data, input->buffer.get() + input->start, count);
   input->start += count;
+  Delivered(input, data, static_cast<ssize_t>(count));
   return static_cast<ssize_t>(count);
+}
+
+bool RasterInputIsUncompressed(const RASTER_INPUT* input) {
+  if (input->syncBytes < sizeof input->sync) return false;
+  static const char* const kUncompressed[] = {"RaSt", "tSaR", "RaS3", "3SaR"};
+  for (const char* sync : kUncompressed) {
+    if (memcmp(input->sync, sync, 4) == 0) return true;
+  }
+  return false;
 }

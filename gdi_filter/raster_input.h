@@ -9,12 +9,16 @@
 #include <memory>
 
 // Input descriptor read in large blocks, so that a page costs a few system calls, not one per line.
+// A read waits for data only until the job is cancelled: then the input ends.
 typedef struct _RASTER_INPUT {
   int fd;
   std::unique_ptr<unsigned char[]> buffer;
   size_t capacity;
-  size_t start;  // first unread byte in buffer
-  size_t end;    // one past the last buffered byte
+  size_t start;                  // first unread byte in buffer
+  size_t end;                    // one past the last buffered byte
+  unsigned long long delivered;  // bytes handed to the raster reader so far
+  unsigned char sync[4];         // the stream's first four bytes, as far as they were read
+  size_t syncBytes;
 } RASTER_INPUT;
 
 const size_t kRasterInputBufferSize = 1 << 20;
@@ -23,3 +27,6 @@ const size_t kRasterInputBufferSize = 1 << 20;
 int OpenRasterInput(RASTER_INPUT* input, int fd, size_t capacity = kRasterInputBufferSize);
 // cups_raster_iocb_t for cupsRasterOpenIO: ctx is a RASTER_INPUT.
 ssize_t ReadRasterInput(void* ctx, unsigned char* data, size_t length);
+// True when the stream is one whose pages are not compressed (raster versions 1 and 3): libcups
+// then reads exactly what it returns, so the bytes delivered tell where the reader stands.
+bool RasterInputIsUncompressed(const RASTER_INPUT* input);

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -46,6 +47,8 @@ struct RasterJob {
   PPRINT_JOB print = nullptr;
   bool keepAliveStarted = false;
   bool failed = false;  // the job ends with status 1 whatever was printed
+  bool startFailed = false;  // start-up failed before any page; its reason is logged
+  unsigned long long inputAtPageEnd = 0;  // raster bytes read when the last page had its lines
 };
 
 int Value(const RasterJob& job, FuncName slot) { return job.settings.prntFuncInfo[slot].value; }
@@ -144,18 +147,36 @@ void UpdatePageSettings(RasterJob& job) {
 
 // ---- One page ----
 
-// The lines go straight from the raster stream into the core's page (no copy on the way).
+// The lines go straight from the raster stream into the core's page (no copy on the way). A
+// raster that ends before the page does leaves the rest of the page white, and the job fails.
 void ReadPageLines(RasterJob& job) {
   const cups_page_header2_t& h = job.header;
-  for (unsigned int y = 0; y < h.cupsHeight; ++y) {
+  unsigned int y = 0;
+  for (; y < h.cupsHeight; ++y) {
     if (Canceled) break;
     if (y % 128 == 0)
       fprintf(stderr, "INFO: Printing page %d, %u%% complete...\n", g_page,
               static_cast<unsigned>(static_cast<unsigned long long>(y) * 100 / h.cupsHeight));
     unsigned char* line = PrintPageLine(job.print);
-    // A line that cannot be read ends the page; its rows stay white (also when a cancel cut it).
     if (line == nullptr || pfcupsRasterReadPixels(job.ras, line, h.cupsBytesPerLine) == 0) break;
     PrintPageLineDone(job.print);
+  }
+  job.inputAtPageEnd = job.input.delivered;
+  if (y < h.cupsHeight && !Canceled && !PrinterOutputFailed()) {
+    fprintf(stderr, "ERROR: The raster data ended after %u of %u lines of page %d\n", y, h.cupsHeight, g_page);
+    job.failed = true;
+  }
+}
+
+// The header of the next page could not be read: the raster has ended. When the reader took
+// bytes of it first, it was cut inside that header (libcups reads an uncompressed raster exactly
+// as far as it needs; a compressed one is read ahead, and a cut there looks like its end).
+void NoteEndOfRaster(RasterJob& job) {
+  fputs("DEBUG: cupsRasterReadHeader2 return failure/end-of-file.\n", stderr);
+  if (g_page > 0 && !Canceled && RasterInputIsUncompressed(&job.input) &&
+      job.input.delivered > job.inputAtPageEnd) {
+    fprintf(stderr, "ERROR: The raster data ended inside the header of page %d\n", g_page + 1);
+    job.failed = true;
   }
 }
 
@@ -164,16 +185,18 @@ bool ProcessPage(RasterJob& job) {
   // Read into a scratch header: a refused page must not replace the last page's header.
   cups_page_header2_t next;
   if (pfcupsRasterReadHeader2(job.ras, &next) == 0) {
-    fputs("DEBUG: cupsRasterReadHeader2 return failure/end-of-file.\n", stderr);
+    NoteEndOfRaster(job);
     return false;
   }
   fputs("DEBUG: cupsRasterReadHeader2 return OK.\n", stderr);
   log_page_header2(&next);
   if (Canceled) return false;
-  if (!CheckPageHeader(&next, job.ppd->custom_margins, g_page + 1)) return false;
+  if (!CheckPageHeader(&next, job.ppd->custom_margins, g_page + 1)) {
+    job.failed = true;  // the pages after a refused one are not printed
+    return false;
+  }
   job.header = next;
 
-  fprintf(stderr, "PAGE: %d %d\n", g_page + 1, static_cast<int>(job.header.NumCopies));
   UpdatePageSettings(job);
   if (job.settings.paperSizeArray != nullptr)
     isCutThePaper(&job.header, job.settings.paperSizeArray, job.num_option, job.options);
@@ -182,11 +205,33 @@ bool ProcessPage(RasterJob& job) {
     job.keepAliveStarted = true;
   }
   if (!PrintPageBegin(job.print, &job.header, &job.settings)) return false;
+  fprintf(stderr, "PAGE: %d %d\n", g_page, static_cast<int>(job.header.NumCopies));
   ReadPageLines(job);
   return PrintPageEnd(job.print) != 0;
 }
 
 // ---- Clean-up ----
+
+// The job's last words in the CUPS log and its exit status: 0 only when the job reached the
+// printer whole (or was cancelled, which is the user's choice, not a failure).
+int FinalStatus(const RasterJob& job) {
+  if (Canceled) {
+    fputs("DEBUG: The job was canceled.\n", stderr);
+    return 0;
+  }
+  if (PrinterOutputFailed()) {
+    fprintf(stderr, "ERROR: Unable to send the print data to the printer: %s\n", strerror(PrinterOutputError()));
+    return 1;
+  }
+  if (job.startFailed) return 1;
+  if (g_page == 0) {
+    fputs("ERROR: No pages found!\n", stderr);
+    return 1;
+  }
+  if (job.failed) return 1;
+  fputs("INFO: Ready to print.\n", stderr);
+  return 0;
+}
 
 int CleanUp(RasterJob& job) {
   StopKeepAlive();
@@ -198,21 +243,24 @@ int CleanUp(RasterJob& job) {
   if (job.ras != nullptr) pfcupsRasterClose(job.ras);
   if (job.fd != 0) close(job.fd);
   CloseCUPSDLL();
-  if (Value(job, MANUALDUPLEX) == 1) sleep(10);  // let the printer show the turn-over message
-  if (job.failed) return 1;
-  fputs(g_page != 0 ? "INFO: Ready to print.\n" : "ERROR: No pages found!\n", stderr);
-  return g_page != 0 ? 0 : 1;
+  // Let the printer show the turn-over message; a cancel ends the wait.
+  if (Value(job, MANUALDUPLEX) == 1 && !PrinterOutputFailed()) SleepUnlessCanceled(10000);
+  return FinalStatus(job);
 }
 
 // Start-up failed before any printer data: close what is open and end with status 1.
 int AbortStartUp(RasterJob& job) {
-  job.failed = true;
+  job.startFailed = true;
   return CleanUp(job);
 }
 
 }  // namespace
 
 int rastertoVarnel_main(int argc, char* argv[]) {
+  // A printer connection closed by the other side must fail the write (EPIPE), so that the job
+  // can end with its reason, instead of killing the filter.
+  signal(SIGPIPE, SIG_IGN);
+  ResetOutputFailures();
   InitCUPSIMAGEDLL();
   InitCUPSDLL();
   setbuf(stderr, nullptr);
@@ -238,7 +286,8 @@ int rastertoVarnel_main(int argc, char* argv[]) {
   if (!OpenPPD(job)) return AbortStartUp(job);
   memcpy(job.settings.customMargins, job.ppd->custom_margins, sizeof job.settings.customMargins);
 
-  if (DeviceSupported(job)) {
+  // A cancel during the device check (its wait for the backend can be long) ends the job at once.
+  if (DeviceSupported(job) && !Canceled) {
     while (ProcessPage(job)) {
     }
     if (!PrintJobEnd(job.print)) job.failed = true;

@@ -2,6 +2,11 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Collated copies and manual duplex: the page records are spooled while the pages are produced
 // and replayed at the end of the job.
+//
+// A spool file that cannot be created or written never touches the printer stream: the pages go
+// to the printer as they would have, the document is ended, and at the end the job says which
+// copies or back sides it could not print (and fails). A replay sends whole pages only, so a
+// cancel, a read error or a failing printer output never leaves a page cut in two.
 #include "spool.h"
 
 #include <cups/cups.h>
@@ -13,6 +18,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "common.h"
@@ -21,30 +27,29 @@
 
 namespace {
 
-constexpr size_t kCollateChunk = 32768;
-constexpr size_t kOddPageChunk = 4096;
-constexpr size_t kEvenPageChunk = 32768;
-// A chunk refused for a passing reason (interrupted or a full non-blocking pipe) is offered again
-// this often, with a pause in between, before standard output counts as failed for good.
-constexpr int kSendAttempts = 500;
-constexpr useconds_t kRetryPauseUs = 10000;
-
-// Offsets at which each page starts in the collate and odd-page files, so that a cancel during a
-// replay stops at a page boundary instead of cutting a page record in two.
+// Offsets at which each page starts in the collate and odd-page files, so that a replay can send
+// page by page.
 std::vector<off_t> gCollatePageStarts;
 std::vector<off_t> gOddPageStarts;
 
 // A spool file whose name is removed right away: its data lives as long as the descriptor, so
-// the file cannot outlive the job, whatever way the process ends. Returns the descriptor or -1.
+// the file cannot outlive the job, whatever way the process ends. Returns the descriptor, or -1
+// with errno set.
 int CreateSpoolFile(char* name, size_t nameSize) {
   // The bound pointer when the CUPS library was bound for the job, else the linked function.
   int (*tempFd)(char*, int) = pfcupsTempFd != nullptr ? pfcupsTempFd : cupsTempFd;
+  errno = 0;
   int fd = tempFd(name, static_cast<int>(nameSize));
-  if (fd < 0) return -1;
+  if (fd < 0) {
+    if (errno == 0) errno = EIO;
+    return -1;
+  }
   unlink(name);
   if (fd == 0) {  // 0 means "no spool file" to the output sink
     int moved = fcntl(fd, F_DUPFD_CLOEXEC, 1);
+    int error = errno;
     close(fd);
+    errno = error;
     fd = moved;
   }
   return fd;
@@ -56,6 +61,19 @@ void CloseSpoolFile(int* fd) {
   *fd = 0;
 }
 
+// Creates the spool file of one kind; one that cannot be made is marked broken and the job goes
+// on without it.
+void OpenSpoolFile(int kind, int* fd, char* name, size_t nameSize) {
+  int created = CreateSpoolFile(name, nameSize);
+  if (created < 0) {
+    fprintf(stderr, "DEBUG: Spool file %s cannot be created: %s\n", name[0] != '\0' ? name : "(no name)",
+            strerror(errno));
+    MarkSpoolFileBroken(kind, errno);
+    return;
+  }
+  *fd = created;
+}
+
 off_t CurrentOffset(int fd) { return lseek(fd, 0, SEEK_CUR); }
 
 // Records where the page that is about to be produced starts in the spool files it will reach.
@@ -64,83 +82,73 @@ void NotePageStart() {
   if (gManualDuplexOddFile != 0 && g_page % 2 == 1) gOddPageStarts.push_back(CurrentOffset(gManualDuplexOddFile));
 }
 
-bool IsPassingOutputError(int error) { return error == EINTR || error == EAGAIN || error == EWOULDBLOCK; }
-
-// Hands one replayed chunk to the sink (not cached again). Returns false when the printer output
-// has failed for good; the reason is then in the CUPS log.
-bool SendReplayChunk(char* data, size_t count) {
-  int error = 0;
-  for (int attempt = 0; attempt < kSendAttempts; ++attempt) {
-    errno = 0;
-    // An output that buffers may only fail when it pushes the chunk out.
-    if (SendDataToFile(data, static_cast<int>(count), 0) && FlushPrinterOutput()) return true;
-    error = errno;
-    if (!IsPassingOutputError(error)) break;
-    usleep(kRetryPauseUs);
-  }
-  fprintf(stderr, "ERROR: Unable to send the spooled pages to the printer: %s\n",
-          error != 0 ? strerror(error) : "the output refused the data");
-  return false;
-}
-
-// The first page start at or after offset, or end when there is none.
-off_t NextPageStart(const std::vector<off_t>* pageStarts, off_t offset, off_t end) {
-  if (pageStarts == nullptr) return end;
-  for (off_t start : *pageStarts) {
-    if (start >= offset) return std::min(start, end);
-  }
-  return end;
-}
-
-// Sends bytes [begin, end) of a spool file to the printer output in chunks. With pageStarts the
-// replay honours a cancel: it goes on to the end of the page being sent and stops there. A read
-// error ends the replay early. Returns false when the printer output failed for good.
-bool ReplayRange(int fd, off_t begin, off_t end, size_t chunkSize, const std::vector<off_t>* pageStarts) {
-  std::vector<char> chunk(chunkSize);
-  off_t offset = begin;
-  off_t stop = end;
-  bool cancelNoted = false;
-  while (offset < stop) {
-    if (pageStarts != nullptr && Canceled && !cancelNoted) {
-      cancelNoted = true;
-      stop = NextPageStart(pageStarts, offset, end);
-      if (offset >= stop) break;
-    }
-    size_t wanted = static_cast<size_t>(std::min<off_t>(static_cast<off_t>(chunkSize), stop - offset));
-    ssize_t got = pread(fd, chunk.data(), wanted, offset);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    if (!SendReplayChunk(chunk.data(), static_cast<size_t>(got))) return false;
-    offset += got;
-  }
-  FlushPrinterOutput();
-  return true;
-}
-
 off_t FileEnd(int fd) {
   struct stat info;
   return fstat(fd, &info) == 0 ? info.st_size : 0;
 }
 
+enum class Replay { Done, Canceled, SpoolFailed, OutputFailed };
+
+// Reads bytes [begin, end) of a spool file whole. false (errno set) when they cannot be had.
+bool ReadWhole(int fd, off_t begin, off_t end, std::vector<unsigned char>* bytes) {
+  try {
+    bytes->resize(static_cast<size_t>(end - begin));
+  } catch (const std::bad_alloc&) {
+    errno = ENOMEM;
+    return false;
+  }
+  size_t done = 0;
+  while (done < bytes->size()) {
+    ssize_t got = pread(fd, bytes->data() + done, bytes->size() - done, begin + static_cast<off_t>(done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      if (got == 0) errno = EIO;  // the file is shorter than what was spooled into it
+      return false;
+    }
+    done += static_cast<size_t>(got);
+  }
+  return true;
+}
+
+// Sends the pages [begin, end) of a spool file, one whole page at a time (not cached again):
+// pages holds the start offset of every page. A cancel stops the replay before the next page.
+Replay ReplayPages(int kind, int fd, const std::vector<off_t>& pages, off_t begin, off_t end) {
+  std::vector<unsigned char> page;
+  for (size_t i = 0; i < pages.size(); ++i) {
+    const off_t from = std::max(pages[i], begin);
+    const off_t to = std::min(i + 1 < pages.size() ? pages[i + 1] : end, end);
+    if (from >= to) continue;
+    if (Canceled) return Replay::Canceled;
+    if (!ReadWhole(fd, from, to, &page)) {
+      MarkSpoolFileBroken(kind, errno);
+      return Replay::SpoolFailed;
+    }
+    if (!SendDataToFile(page.data(), static_cast<int>(page.size()), 0) || !FlushPrinterOutput())
+      return Replay::OutputFailed;
+  }
+  return Replay::Done;
+}
+
 // One pass over a whole spool file (a further copy).
-bool ReplayWholeFile(int fd, size_t chunkSize, const std::vector<off_t>& pageStarts) {
-  return ReplayRange(fd, 0, FileEnd(fd), chunkSize, &pageStarts);
+Replay ReplayWholeFile(int kind, int fd, const std::vector<off_t>& pages) {
+  return ReplayPages(kind, fd, pages, 0, FileEnd(fd));
 }
 
 // The even pages from the last to the first; entry k of gCacheSize is the record of page 2(k+1),
 // which starts at the sum of the entries before it.
-bool ReplayEvenPagesBackwards(int evenPages) {
+Replay ReplayEvenPagesBackwards(int evenPages) {
   std::vector<off_t> starts(static_cast<size_t>(evenPages) + 1, 0);
   for (int k = 0; k < evenPages; ++k) {
     long size = static_cast<size_t>(k) < gCacheSize.size() ? gCacheSize[static_cast<size_t>(k)] : 0;
     starts[static_cast<size_t>(k) + 1] = starts[static_cast<size_t>(k)] + size;
   }
   for (int k = evenPages - 1; k >= 0; --k) {
-    off_t begin = starts[static_cast<size_t>(k)];
-    off_t end = starts[static_cast<size_t>(k) + 1];
-    if (!ReplayRange(gManualDuplexEvenFile, begin, end, kEvenPageChunk, nullptr)) return false;
+    const std::vector<off_t> page = {starts[static_cast<size_t>(k)]};
+    Replay r = ReplayPages(kSpoolEvenPages, gManualDuplexEvenFile, page, starts[static_cast<size_t>(k)],
+                           starts[static_cast<size_t>(k) + 1]);
+    if (r != Replay::Done) return r;
   }
-  return true;
+  return Replay::Done;
 }
 
 void InsertBlankBackSide(PSPOOL_JOB job) {
@@ -148,44 +156,100 @@ void InsertBlankBackSide(PSPOOL_JOB job) {
   InsertBlankPage(job->lastHeader, job->startPageParam, job->platform);
 }
 
+void ReportLostCopies(unsigned int copies, int kind) {
+  fprintf(stderr, "ERROR: Only 1 of %u collated copies was printed: the spool file failed (%s)\n", copies,
+          strerror(SpoolFileError(kind)));
+}
+
+void ReportLostBackSides() {
+  fprintf(stderr, "ERROR: The back sides of the manual duplex job were not printed: the spool file failed (%s)\n",
+          strerror(SpoolFileError(kSpoolEvenPages)));
+}
+
+// Further copies from the collate file. false when something could not be printed.
 bool ReplayCollatedCopies(PSPOOL_JOB job) {
-  for (unsigned int copy = 1; copy < job->iCopies && !Canceled; ++copy) {
-    if (!ReplayWholeFile(gCollateFile, kCollateChunk, gCollatePageStarts)) return false;
+  bool whole = true;
+  if (SpoolFileError(kSpoolCollate) != 0) {
+    ReportLostCopies(job->iCopies, kSpoolCollate);
+    whole = false;
+  } else {
+    for (unsigned int copy = 1; copy < job->iCopies && !Canceled; ++copy) {
+      Replay r = ReplayWholeFile(kSpoolCollate, gCollateFile, gCollatePageStarts);
+      if (r == Replay::SpoolFailed) {
+        fprintf(stderr, "ERROR: Only %u of %u collated copies was printed: the spool file failed (%s)\n", copy,
+                job->iCopies, strerror(SpoolFileError(kSpoolCollate)));
+      }
+      if (r == Replay::OutputFailed || r == Replay::SpoolFailed) {
+        whole = false;
+        break;
+      }
+    }
   }
   CloseSpoolFile(&gCollateFile);
-  return true;
+  return whole;
 }
 
 // One pass of back sides: the even pages last to first, with a blank back side for the last odd
 // page first (REVERSE 0) or last (REVERSE 1).
-bool SendBackSides(PSPOOL_JOB job) {
+Replay SendBackSides(PSPOOL_JOB job) {
   const bool blankNeeded = g_page % 2 == 1;
   if (blankNeeded && job->reverse == 0) InsertBlankPage(job->lastHeader, job->startPageParam, job->platform);
-  if (!ReplayEvenPagesBackwards(g_page / 2)) return false;
+  Replay r = ReplayEvenPagesBackwards(g_page / 2);
+  if (r != Replay::Done) return r;
   if (blankNeeded && job->reverse == 1) InsertBlankPage(job->lastHeader, job->startPageParam, job->platform);
   FlushPrinterOutput();
-  return true;
+  return PrinterOutputFailed() ? Replay::OutputFailed : Replay::Done;
 }
 
+// Further copies of the front sides, then the turn-over and the back sides. false when
+// something could not be printed.
 bool ReplayManualDuplex(PSPOOL_JOB job) {
-  fprintf(stderr, "INFO:%s\n", job->duplexMsg != nullptr ? job->duplexMsg : "");
+  bool whole = true;
   gSendDataToDevice = 1;
   unsigned int backSidePasses = 1;
-  if (job->collate == 1) {
-    for (unsigned int copy = 1; copy < job->iCopies && !Canceled; ++copy) {
-      if (!ReplayWholeFile(gManualDuplexOddFile, kOddPageChunk, gOddPageStarts)) return false;
+  if (job->collate == 1 && job->iCopies > 1) {
+    if (SpoolFileError(kSpoolOddPages) != 0) {
+      // Without further fronts one whole duplex copy is printed.
+      ReportLostCopies(job->iCopies, kSpoolOddPages);
+      whole = false;
+    } else {
+      unsigned int copy = 1;
+      for (; copy < job->iCopies && !Canceled; ++copy) {
+        Replay r = ReplayWholeFile(kSpoolOddPages, gManualDuplexOddFile, gOddPageStarts);
+        if (r == Replay::OutputFailed) return false;
+        if (r == Replay::SpoolFailed) {
+          fprintf(stderr, "ERROR: Only %u of %u collated copies was printed: the spool file failed (%s)\n", copy,
+                  job->iCopies, strerror(SpoolFileError(kSpoolOddPages)));
+          whole = false;
+          break;
+        }
+      }
+      backSidePasses = copy;  // as many back sides as fronts went out
     }
-    backSidePasses = job->iCopies;
   }
   CloseSpoolFile(&gManualDuplexOddFile);
+  if (Canceled) return whole;
+  if (SpoolFileError(kSpoolEvenPages) != 0) {
+    ReportLostBackSides();
+    CloseSpoolFile(&gManualDuplexEvenFile);
+    return false;
+  }
+  fprintf(stderr, "INFO:%s\n", job->duplexMsg != nullptr ? job->duplexMsg : "");
   if (!SendManualDuplexCmd(job->platform)) {
     ReportChainedFailure("SpoolEndOfJob() :: Send manual duplex command Fail ! \n");
   }
   for (unsigned int pass = 0; pass < backSidePasses; ++pass) {
-    if (!SendBackSides(job)) return false;
+    Replay r = SendBackSides(job);
+    if (r == Replay::OutputFailed) return false;
+    if (r == Replay::Canceled) break;
+    if (r == Replay::SpoolFailed) {
+      ReportLostBackSides();
+      whole = false;
+      break;
+    }
   }
   CloseSpoolFile(&gManualDuplexEvenFile);
-  return true;
+  return whole;
 }
 
 }  // namespace
@@ -198,30 +262,16 @@ int SpoolSetUp(PSPOOL_JOB job, const cups_page_header2_t* header) {
   gManualDuplexOddFile = 0;
   gManualDuplexEvenFile = 0;
 
-  if (job->collate == 1 && header->NumCopies > 1) {
-    int fd = CreateSpoolFile(job->collateTmpFile, sizeof job->collateTmpFile);
-    if (fd < 0) {
-      fprintf(stderr, "ERROR: %s file open fail\n", job->collateTmpFile);
-      return 0;
-    }
-    gCollateFile = fd;
+  // A manual-duplex job makes its further copies from its odd-page file: it needs no collate file.
+  if (job->collate == 1 && header->NumCopies > 1 && job->manualDuplex != 1) {
+    OpenSpoolFile(kSpoolCollate, &gCollateFile, job->collateTmpFile, sizeof job->collateTmpFile);
   }
   if (job->manualDuplex == 1) {
     gSendDataToDevice = 0;
-    int odd = CreateSpoolFile(job->manualOddTmpFile, sizeof job->manualOddTmpFile);
-    if (odd < 0) {
-      fprintf(stderr, "ERROR: %s file open fail\n", job->manualOddTmpFile);
-      SpoolRemove(job);
-      return 0;
-    }
-    gManualDuplexOddFile = odd;
-    int even = CreateSpoolFile(job->manualEvenTmpFile, sizeof job->manualEvenTmpFile);
-    if (even < 0) {
-      fprintf(stderr, "ERROR: %s file open fail\n", job->manualEvenTmpFile);
-      SpoolRemove(job);
-      return 0;
-    }
-    gManualDuplexEvenFile = even;
+    // The front sides are only replayed for further collated copies.
+    if (job->collate == 1 && header->NumCopies > 1)
+      OpenSpoolFile(kSpoolOddPages, &gManualDuplexOddFile, job->manualOddTmpFile, sizeof job->manualOddTmpFile);
+    OpenSpoolFile(kSpoolEvenPages, &gManualDuplexEvenFile, job->manualEvenTmpFile, sizeof job->manualEvenTmpFile);
   }
   return 1;
 }
@@ -232,22 +282,24 @@ void SpoolRoutePage(PSPOOL_JOB job) {
 }
 
 int SpoolEndOfJob(PSPOOL_JOB job) {
+  // An even page of a manual-duplex job went to the spool file only: from here on everything
+  // goes to the printer.
+  gSendDataToDevice = 1;
+  if (PrinterOutputFailed()) {
+    SpoolRemove(job);
+    return 0;
+  }
   if (job->autoDuplex != 0 && g_page % 2 == 1) InsertBlankBackSide(job);
   g_ismiddlepage = 1;
 
-  bool outputAlive = true;
-  if (!Canceled) {
-    if (job->collate == 1 && job->iCopies > 1 && job->manualDuplex != 1 && gCollateFile != 0) {
-      outputAlive = ReplayCollatedCopies(job);
-    }
+  bool whole = true;
+  if (!Canceled && !PrinterOutputFailed()) {
+    if (job->collate == 1 && job->iCopies > 1 && job->manualDuplex != 1) whole = ReplayCollatedCopies(job);
     FlushPrinterOutput();
-    if (outputAlive && job->manualDuplex == 1) outputAlive = ReplayManualDuplex(job);
+    if (job->manualDuplex == 1 && !PrinterOutputFailed()) whole = ReplayManualDuplex(job) && whole;
   }
-  // The end of the document must reach the printer, also when the job stopped on an even page
-  // of a manual-duplex job, whose records were going to the spool file only.
-  gSendDataToDevice = 1;
   SpoolRemove(job);
-  return outputAlive ? 1 : 0;
+  return whole && !PrinterOutputFailed() ? 1 : 0;
 }
 
 void SpoolRemove(PSPOOL_JOB) {

@@ -24,13 +24,14 @@ typedef struct _SPOOL_JOB {
   char manualEvenTmpFile[255];
 } SPOOL_JOB, *PSPOOL_JOB;
 
-// First page, right after the document start: creates the spool files the job needs.
-// Returns 0 when a file cannot be created (the job must then end with status 1).
+// First page, right after the document start: creates the spool files the job needs. A file that
+// cannot be created is marked broken (the job prints on without it); always 1.
 int SpoolSetUp(PSPOOL_JOB job, const cups_page_header2_t* header);
 // Every page, before its start-of-page record: chooses where the page's records go.
 void SpoolRoutePage(PSPOOL_JOB job);
-// After the last page, before the document end: blank back side, collate and duplex replays.
-// Returns 0 when standard output failed for good (the job must then end with a non-zero status).
+// After the last page, before the document end: blank back side, collate and duplex replays (none
+// after a cancel). Returns 0 when something could not be printed (the reason of a lost copy or
+// back side is logged; a failed printer output is the caller's to report): the job then fails.
 int SpoolEndOfJob(PSPOOL_JOB job);
 // Clean-up: closes and removes every spool file of the job that is still there.
 void SpoolRemove(PSPOOL_JOB job);

@@ -414,17 +414,30 @@ TEST(CopiesCancel, CancelBetweenPagesReplaysNothingAndLeavesNoSpoolFile) {
   }
 }
 
-// A spool file that cannot be created ends the job at its first page with status 1 and a log line.
-TEST(SpoolFiles, UncreatableSpoolFileEndsTheJob) {
-  for (const char* options : {"Collate=True", "ManualDuplex=True"}) {
-    SCOPED_TRACE(options);
-    Job job = CopiesJob(2, 2, options);
+// A spool file that cannot be created costs only what it would have held: the printer gets one
+// whole copy (the fronts, for manual duplex), the document is ended, and the job says what it
+// could not print and fails.
+TEST(SpoolFiles, UncreatableSpoolFileCostsItsCopiesOnly) {
+  struct Case {
+    const char* options;
+    std::vector<std::string> expected;
+    const char* error;
+  };
+  const Case cases[] = {
+      {"Collate=True", {"1", "2"}, "ERROR: Only 1 of 2 collated copies was printed: the spool file failed ("},
+      {"ManualDuplex=True", {"1"}, "ERROR: The back sides of the manual duplex job were not printed: the spool file failed ("},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.options);
+    Job job = CopiesJob(2, 2, c.options);
     job.spoolFolderMissing = true;
     JobResult result = RunJob(job);
     EXPECT_EQ(result.run.exit_status, 1);
-    EXPECT_NE(result.run.err.find(" file open fail\n"), std::string::npos) << result.run.err;
-    EXPECT_NE(result.run.err.find("ERROR: "), std::string::npos);
-    EXPECT_TRUE(result.pages.empty());
+    EXPECT_NE(result.run.err.find(std::string(c.error) + "No such file or directory)\n"), std::string::npos)
+        << result.run.err;
+    EXPECT_EQ(result.run.err.find("INFO: Ready to print."), std::string::npos);
+    EXPECT_TRUE(result.stream.Clean()) << vi::FormatDefects(result.stream);
+    EXPECT_EQ(result.pages, c.expected);
     EXPECT_TRUE(result.spoolFilesLeft.empty());
   }
 }

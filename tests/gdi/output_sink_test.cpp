@@ -4,9 +4,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "common.h"
 #include "test_support.h"
@@ -95,6 +98,35 @@ TEST_F(Sink, Routing) {
   }
 }
 
+// A spool file whose write failed is broken: nothing more is written to it, and the blocks meant
+// for it are dropped without failing the write, so the records for the printer go on whole.
+TEST_F(Sink, BrokenSpoolFileDropsItsBlocksQuietly) {
+  ResetOutputFailures();
+  gSendDataToDevice = 0;
+  g_page = 2;
+  gManualDuplexEvenFile = open("/dev/null", O_RDONLY);  // every write fails with EBADF
+  char block[] = "RECORD";
+  EXPECT_EQ(SendDataToFile(block, 6, 1), 1);
+  EXPECT_EQ(SpoolFileError(kSpoolEvenPages), EBADF);
+  close(gManualDuplexEvenFile);
+  gManualDuplexEvenFile = Open("even");
+  EXPECT_EQ(SendDataToFile(block, 6, 1), 1);
+  EXPECT_EQ(Content("even"), "") << "a broken spool file takes nothing more";
+  gSendDataToDevice = 1;
+  EXPECT_EQ(SendDataToFile(block, 6, 1), 1);
+  RestoreStdout();
+  EXPECT_EQ(Content("stdout"), "RECORD");
+  // A spool file that could not be created drops its blocks the same way.
+  ResetOutputFailures();
+  close(gManualDuplexEvenFile);
+  gManualDuplexEvenFile = 0;
+  gSendDataToDevice = 0;
+  MarkSpoolFileBroken(kSpoolEvenPages, ENOENT);
+  EXPECT_EQ(SendDataToFile(block, 6, 1), 1);
+  EXPECT_EQ(SpoolFileError(kSpoolEvenPages), ENOENT);
+  ResetOutputFailures();
+}
+
 TEST_F(Sink, ZeroBytesAndNullBlock) {
   char block[1] = {0};
   EXPECT_EQ(SendDataToFile(block, 0, 1), 0);
@@ -134,6 +166,132 @@ TEST_F(Sink, ErrorChainKeepsNewestFirstAndIsCut) {
   PrependLastError(std::string(1000, 'y').c_str());
   EXPECT_EQ(strlen(prntLastError), sizeof prntLastError - 1);
   EXPECT_EQ(std::string(prntLastError).substr(1000), std::string("main() :: Start page Fail ! \n").substr(0, 23));
+}
+
+}  // namespace
+
+namespace {
+
+// A printer output that takes what a script says: per call either a byte count (at most what is
+// offered) or -errno.
+struct ScriptedOutput {
+  std::vector<long> script;
+  size_t calls = 0;
+  std::string taken;
+  int flushResult = 0;
+
+  static ssize_t Write(void* context, const void* data, size_t count) {
+    ScriptedOutput* self = static_cast<ScriptedOutput*>(context);
+    long step = self->calls < self->script.size() ? self->script[self->calls] : static_cast<long>(count);
+    ++self->calls;
+    if (step < 0) {
+      errno = static_cast<int>(-step);
+      return -1;
+    }
+    size_t n = std::min(static_cast<size_t>(step), count);
+    self->taken.append(static_cast<const char*>(data), n);
+    return static_cast<ssize_t>(n);
+  }
+  static int Flush(void* context) {
+    ScriptedOutput* self = static_cast<ScriptedOutput*>(context);
+    if (self->flushResult != 0) errno = self->flushResult;
+    return self->flushResult != 0 ? -1 : 0;
+  }
+};
+
+class SinkFailure : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetOutputFailures();
+    gSendDataToDevice = 1;
+    g_page = 1;
+    PRINTER_OUTPUT target = {ScriptedOutput::Write, ScriptedOutput::Flush, &output_};
+    SetPrinterOutput(&target);
+  }
+  void TearDown() override {
+    SetPrinterOutput(nullptr);
+    ResetOutputFailures();
+    g_ismiddlepage = 1;
+  }
+  int Send(const std::string& text) {
+    std::string copy = text;
+    return SendDataToFile(&copy[0], static_cast<int>(copy.size()), 1);
+  }
+  ScriptedOutput output_;
+};
+
+// Short writes are continued and interruptions tried again: the block arrives whole.
+TEST_F(SinkFailure, ShortAndInterruptedWritesDeliverTheWholeBlock) {
+  output_.script = {3, -EINTR, 0 + 2, -EAGAIN, 100};
+  EXPECT_EQ(Send("0123456789"), 1);
+  EXPECT_EQ(output_.taken, "0123456789");
+  EXPECT_EQ(PrinterOutputFailed(), 0);
+}
+
+// The first final failure is remembered with its cause; from then on nothing more is offered to
+// the output and every write and flush fails.
+TEST_F(SinkFailure, FirstFinalFailureIsRememberedAndStopsOutput) {
+  const struct {
+    const char* what;
+    std::vector<long> script;
+    int error;
+  } cases[] = {
+      {"no space", {4, -ENOSPC}, ENOSPC},
+      {"closed pipe", {-EPIPE}, EPIPE},
+      {"I/O error after interruptions", {-EINTR, -EINTR, -EIO}, EIO},
+      {"a write that takes nothing", {0}, EIO},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TearDown();
+    output_ = ScriptedOutput();
+    SetUp();
+    output_.script = c.script;
+    EXPECT_EQ(Send("0123456789"), 0);
+    EXPECT_EQ(PrinterOutputFailed(), 1);
+    EXPECT_EQ(PrinterOutputError(), c.error);
+    const size_t callsAtFailure = output_.calls;
+    EXPECT_EQ(Send("more"), 0);
+    EXPECT_EQ(FlushPrinterOutput(), 0);
+    g_ismiddlepage = 0;
+    EXPECT_EQ(SendKeepAliveFiller(), 0);
+    EXPECT_EQ(output_.calls, callsAtFailure) << "the failed output is not written again";
+    // A later, different failure does not replace the first cause.
+    EXPECT_EQ(PrinterOutputError(), c.error);
+  }
+}
+
+// A full pipe is a passing failure, but not for ever: after a bounded number of tries the output
+// counts as failed.
+TEST_F(SinkFailure, FullPipeForEverFailsAfterBoundedTries) {
+  output_.script.assign(2000, -EAGAIN);
+  EXPECT_EQ(Send("x"), 0);
+  EXPECT_EQ(PrinterOutputError(), EAGAIN);
+  EXPECT_LT(output_.calls, 2000u);
+}
+
+TEST_F(SinkFailure, FailedFlushIsRemembered) {
+  output_.flushResult = EIO;
+  EXPECT_EQ(Send("abc"), 1);
+  EXPECT_EQ(FlushPrinterOutput(), 0);
+  EXPECT_EQ(PrinterOutputError(), EIO);
+  EXPECT_EQ(Send("def"), 0);
+}
+
+// The filler goes out whole at a quiet point only.
+TEST_F(SinkFailure, KeepAliveFillerOnlyAtQuietPoints) {
+  g_ismiddlepage = 1;
+  EXPECT_EQ(SendKeepAliveFiller(), 0);
+  EXPECT_TRUE(output_.taken.empty());
+  g_ismiddlepage = 0;
+  output_.script = {1, 1};
+  EXPECT_EQ(SendKeepAliveFiller(), 1);
+  EXPECT_EQ(output_.taken, std::string(2, '\0'));
+  // A full pipe skips the filler without failing the output.
+  output_.script = {-EAGAIN};
+  output_.calls = 0;
+  EXPECT_EQ(SendKeepAliveFiller(), 0);
+  EXPECT_EQ(PrinterOutputFailed(), 0);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@ extern "C" {
 #include <jbig.h>
 }
 
+#include "jbigCompress.h"
 #include "prnt.h"
 #include "prnt_records.h"
 #include "stream_capture.h"
@@ -172,4 +173,39 @@ TEST_F(SendPageTest, FailuresAreNamed) {
   CaptureStdout([&] { EXPECT_EQ(Prnt_SendPage(&s, PLATFORM_Z), 0); }, 0);
   EXPECT_STREQ(prntLastError, "Prnt_SendPage() :: send cmdCoverage Fail 0 ==  \n");
   EXPECT_EQ(Prnt_SendPage(&s, 0), 0);
+}
+
+// The encoder's output never grows its buffer: output that does not fit is dropped, the encoder
+// is released all the same (the leak check of the test build sees it), and the image counts as
+// not compressed. With room, the buffer holds exactly the image.
+TEST_F(SendPageTest, CompressionIntoAFullBufferFailsCleanly) {
+  const unsigned w = 256, h = 64;
+  Stream bitmap = Bitmap(w, h, true);
+  JBIG_BIH bih{};
+  bih.ParamP = 1;
+  bih.ParamImgWidth = w;
+  bih.ParamImgHeight = h;
+  bih.ParamL0 = h;
+  bih.ParamOrder = 3;
+  bih.ParamOption = 0x58;
+  for (size_t capacity : {size_t{0}, size_t{19}, size_t{100}}) {
+    SCOPED_TRACE(capacity);
+    std::vector<unsigned char> room(capacity + 1);
+    gpCompImgData = room.data();
+    gJbigCompressCapacity = capacity;
+    gJbigCompressDataLen = 0;
+    EXPECT_EQ(JBIGCompress(bih, bitmap.data()), 0);
+    EXPECT_TRUE(gJbigCompressOverflow);
+    EXPECT_LE(gJbigCompressDataLen, capacity);
+  }
+  gpCompImgData = nullptr;
+  EXPECT_EQ(JBIGCompress(bih, bitmap.data()), 0) << "no buffer, no image";
+
+  const unsigned long before = gIncompleteImages;
+  JbigImage image;
+  CompressImage(bih, bitmap.data(), &image);
+  ASSERT_TRUE(image.complete);
+  unsigned long dw = 0, dh = 0;
+  EXPECT_EQ(Decode(image.data.get(), image.size, &dw, &dh), bitmap);
+  EXPECT_EQ(gIncompleteImages, before);
 }

@@ -33,12 +33,18 @@ struct JobSettings {
   int reverse = 0;
   size_t pageBytes = 0;  // padding that makes a page record this long (at least its marker)
   int cancelAfterPage = 0;  // SIGTERM noticed after this page (0: never)
+  bool spoolFolderMissing = false;  // TMPDIR names a folder that does not exist
+  // A spool file that stops taking writes after this page (0: never): its descriptor is made
+  // read-only in place, so that its next write fails with EBADF.
+  int spoolBreaksAfterPage = 0;
+  int* spoolThatBreaks = nullptr;
 };
 
 struct JobRun {
   std::string out;
   std::string err;
   int endStatus = -1;
+  int outputError = 0;  // errno of a failed printer output, 0 when it worked
   std::vector<std::string> spoolFilesLeft;
 };
 
@@ -54,6 +60,7 @@ void Send(const std::string& data, int cache) {
 }
 
 void ResetJobGlobals() {
+  ResetOutputFailures();
   g_page = 0;
   Canceled = 0;
   gSendDataToDevice = 1;
@@ -106,7 +113,7 @@ SPOOL_JOB MakeJob(const JobSettings& settings, GDI_START_PAGE_PARAM* lastPage) {
 JobRun RunJob(const JobSettings& settings, int otherStdout = -1) {
   TempDir dir;
   TempDir spoolDir;
-  TmpDirSetting tmp(spoolDir.path());
+  TmpDirSetting tmp(settings.spoolFolderMissing ? spoolDir.File("missing") : spoolDir.path());
   ResetJobGlobals();
   GDI_START_PAGE_PARAM lastPage;
   SPOOL_JOB job = MakeJob(settings, &lastPage);
@@ -127,6 +134,11 @@ JobRun RunJob(const JobSettings& settings, int otherStdout = -1) {
       }
       SpoolRoutePage(&job);
       Send(PageRecord(page, settings.pageBytes), 1);
+      if (page == settings.spoolBreaksAfterPage && *settings.spoolThatBreaks != 0) {
+        int readOnly = open("/dev/null", O_RDONLY);
+        dup2(readOnly, *settings.spoolThatBreaks);
+        close(readOnly);
+      }
       if (page == settings.cancelAfterPage) Canceled = 1;
       if (Canceled) break;
     }
@@ -137,6 +149,7 @@ JobRun RunJob(const JobSettings& settings, int otherStdout = -1) {
       }
       run.endStatus = SpoolEndOfJob(&job);
       Send("</doc>", 0);
+      run.outputError = PrinterOutputError();
     }
     SpoolRemove(&job);
     run.out = out.Finish();
@@ -300,9 +313,10 @@ TEST(SpoolReplay, CancelDuringReplayStopsAtAPageBoundary) {
   EXPECT_TRUE(run.spoolFilesLeft.empty());
 }
 
-// Standard output that fails for good ends the replay at once with an ERROR line and status 0,
-// instead of offering the same chunk for ever: a descriptor that cannot be written (EBADF) and a
-// printer connection closed by the other side (EPIPE).
+// Standard output that fails for good ends the replay at once, instead of offering the same
+// chunk for ever: a descriptor that cannot be written (EBADF) and a printer connection closed by
+// the other side (EPIPE). The failure is remembered with its cause for the job's last word; the
+// replay itself logs no error of its own.
 TEST(SpoolReplay, FailedStandardOutputEndsTheReplay) {
   TempDir dir;
   WriteFile(dir.File("read-only"), "");
@@ -315,11 +329,11 @@ TEST(SpoolReplay, FailedStandardOutputEndsTheReplay) {
   struct Case {
     const char* name;
     int fd;
-    const char* reason;
+    int error;
   };
   const Case cases[] = {
-      {"read-only descriptor", open(dir.File("read-only").c_str(), O_RDONLY), "Bad file descriptor"},
-      {"closed pipe", pipeEnds[1], "Broken pipe"},
+      {"read-only descriptor", open(dir.File("read-only").c_str(), O_RDONLY), EBADF},
+      {"closed pipe", pipeEnds[1], EPIPE},
   };
   for (const Case& c : cases) {
     for (int manual : {0, 1}) {
@@ -331,8 +345,9 @@ TEST(SpoolReplay, FailedStandardOutputEndsTheReplay) {
       settings.manualDuplex = manual;
       JobRun run = RunJob(settings, c.fd);
       EXPECT_EQ(run.endStatus, 0);
-      std::string line = std::string("ERROR: Unable to send the spooled pages to the printer: ") + c.reason + "\n";
-      EXPECT_NE(run.err.find(line), std::string::npos) << run.err;
+      EXPECT_EQ(run.outputError, c.error);
+      EXPECT_EQ(run.err.find("ERROR: "), std::string::npos) << run.err;
+      EXPECT_EQ(run.err.find("INFO:Turn the stack over"), std::string::npos) << run.err;
       EXPECT_TRUE(run.spoolFilesLeft.empty());
     }
     close(c.fd);
@@ -340,30 +355,53 @@ TEST(SpoolReplay, FailedStandardOutputEndsTheReplay) {
   sigaction(SIGPIPE, &saved, nullptr);
 }
 
-// A spool file that cannot be created stops the job at its first page, with nothing left behind.
-TEST(SpoolSetUp, UncreatableSpoolFileIsReported) {
-  for (int manual : {0, 1}) {
-    SCOPED_TRACE(manual);
-    TempDir dir;
-    TmpDirSetting tmp(dir.File("missing-folder"));
-    ResetJobGlobals();
+// A spool file that cannot be created, or that fails while the pages are produced, never touches
+// the printer stream: the pages go out as they would have, the document is ended, and the end of
+// the job says what it could not print and fails. Nothing is left behind.
+TEST(SpoolFailure, LosesOnlyWhatTheBrokenFileHeld) {
+  struct Case {
+    const char* name;
+    int manual;
+    bool missingFolder;
+    int* breaks;  // the spool file that fails after page 1, or null
+    std::vector<int> expected;
+    const char* error;
+  };
+  const std::string lostCopies = "ERROR: Only 1 of 2 collated copies was printed: the spool file failed (";
+  const std::string lostBacks =
+      "ERROR: The back sides of the manual duplex job were not printed: the spool file failed (";
+  const Case cases[] = {
+      {"collate file cannot be created", 0, true, nullptr, Pages({1, 2, 3}), "No such file or directory"},
+      {"collate file fails after page 1", 0, false, &gCollateFile, Pages({1, 2, 3}), "Bad file descriptor"},
+      {"duplex files cannot be created", 1, true, nullptr, Pages({1, 3}), "No such file or directory"},
+      // The fronts are sent once, so are the backs: one whole duplex copy.
+      {"odd-page file fails after page 1", 1, false, &gManualDuplexOddFile, Pages({1, 3, 2}),
+       "Bad file descriptor"},
+      {"even-page file fails after page 1", 1, false, &gManualDuplexEvenFile, Pages({1, 3, 1, 3}),
+       "Bad file descriptor"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     JobSettings settings;
+    settings.pages = 3;
     settings.copies = 2;
-    settings.collate = 1 - manual;
-    settings.manualDuplex = manual;
-    GDI_START_PAGE_PARAM lastPage;
-    SPOOL_JOB job = MakeJob(settings, &lastPage);
-    cups_page_header2_t header = job.lastHeader;
-    header.NumCopies = 2;
-    g_page = 1;
-    CapturedStream err(2, dir.File("err"));
-    EXPECT_EQ(SpoolSetUp(&job, &header), 0);
-    std::string errText = err.Finish();
-    EXPECT_NE(errText.find("ERROR: "), std::string::npos);
-    EXPECT_NE(errText.find(" file open fail\n"), std::string::npos) << errText;
-    EXPECT_EQ(gCollateFile, 0);
-    EXPECT_EQ(gManualDuplexOddFile, 0);
-    EXPECT_EQ(gManualDuplexEvenFile, 0);
-    ResetJobGlobals();
+    settings.collate = 1;
+    settings.manualDuplex = c.manual;
+    settings.spoolFolderMissing = c.missingFolder;
+    settings.spoolThatBreaks = c.breaks;
+    settings.spoolBreaksAfterPage = c.breaks != nullptr ? 1 : 0;
+    JobRun run = RunJob(settings);
+    EXPECT_EQ(PagesSent(run.out), c.expected);
+    EXPECT_EQ(run.out.rfind("<doc>", 0), 0u);
+    EXPECT_EQ(run.out.size() - run.out.rfind("</doc>"), 6u) << "the document end comes last";
+    EXPECT_EQ(run.endStatus, 0);
+    EXPECT_EQ(run.outputError, 0);
+    const bool backsLost = c.manual == 1 && (c.missingFolder || c.breaks == &gManualDuplexEvenFile);
+    const bool copiesLost = !backsLost || c.breaks == &gManualDuplexOddFile;
+    std::string expectedLine = (copiesLost && !backsLost ? lostCopies : lostBacks) + c.error + ")\n";
+    EXPECT_NE(run.err.find(expectedLine), std::string::npos) << run.err;
+    const bool turnOver = run.err.find("INFO:Turn the stack over") != std::string::npos;
+    EXPECT_EQ(turnOver, c.manual == 1 && !backsLost) << "the turn-over is asked for only when back sides follow";
+    EXPECT_TRUE(run.spoolFilesLeft.empty());
   }
 }

@@ -59,8 +59,9 @@ inline std::vector<unsigned char> Bytes(std::initializer_list<int> list) {
 
 inline std::vector<unsigned char> TextBytes(const std::string& s) { return {s.begin(), s.end()}; }
 
-// Resets the sink to "standard output only" and clears the chain.
+// Resets the sink to "standard output only", forgets earlier output failures and clears the chain.
 inline void ResetSink() {
+  ResetOutputFailures();
   gSendDataToDevice = 1;
   gCollateFile = gManualDuplexOddFile = gManualDuplexEvenFile = 0;
   g_page = 1;
