@@ -112,7 +112,7 @@ unsigned DefaultWorkers();
 std::vector<std::string> ErrorLines(const std::string& err);
 size_t Count(const std::string& text, const std::string& what);
 bool Has(const std::string& text, const std::string& what);
-// A report of AddressSanitizer, LeakSanitizer or UndefinedBehaviorSanitizer in the log.
+// An error report of AddressSanitizer, LeakSanitizer or UndefinedBehaviorSanitizer in the log.
 bool SanitizerReport(const std::string& err);
 std::string Defects(const vi::InspectResult& stream);
 // A one-line account of a run for failure messages: exit or signal, bytes, pages, defects.

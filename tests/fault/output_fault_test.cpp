@@ -87,6 +87,7 @@ const TargetCase kTargets[] = {
     {Target::PipeSigpipeIgnored, "PipeClosedSigpipeIgnored", "Broken pipe"},
     {Target::Eio, "EIO", "Input/output error"},
 };
+void PrintTo(const TargetCase& c, std::ostream* os) { *os << c.tag; }
 
 std::string PrintData(const std::string& reason) {
   return "ERROR: Unable to send the print data to the printer: " + reason;
@@ -178,6 +179,7 @@ const DeadOutput kDeadOutputs[] = {
     {"DevFull", "/dev/full", O_WRONLY, "No space left on device"},
     {"ReadOnlyDescriptor", "/dev/null", O_RDONLY, "Bad file descriptor"},
 };
+void PrintTo(const DeadOutput& c, std::ostream* os) { *os << c.tag; }
 
 class OutputDead : public testing::TestWithParam<std::tuple<Printer, DeadOutput>> {};
 
@@ -217,6 +219,7 @@ const PassingFault kPassingFaults[] = {
     {"EveryThirdWriteInterrupted", "VARNEL_FAULT_STDOUT_TRANSIENT=EINTR:3"},
     {"EveryThirdWriteWouldBlock", "VARNEL_FAULT_STDOUT_TRANSIENT=EAGAIN:3"},
 };
+void PrintTo(const PassingFault& c, std::ostream* os) { *os << c.tag; }
 
 class OutputPassingFault : public testing::TestWithParam<std::tuple<Printer, PassingFault>> {};
 
