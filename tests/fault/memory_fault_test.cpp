@@ -127,9 +127,10 @@ TEST_P(CollectingBuffer, PageIsSentWithoutImageAndReported) {
   const Job job = TwoPageJob(c.printer, LargePage(595, 842, 600));
   // Raw bitmap of what is compressed at once; the buffer is about twice that. The window leaves
   // out the page buffers (the grey page, eight times the raw page; the bitmap, the raw page
-  // rounded up to 2 MiB; one raster line) and everything the small page 1 needs.
+  // rounded up to 2 MiB; one raster line; on Z the page's output buffer of about 3.3 bands) and
+  // everything the small page 1 needs.
   const double raw = static_cast<double>((c.imageWidth + 7) / 8) * (c.banded ? 256 : c.imageHeight);
-  const size_t low = static_cast<size_t>(std::floor(1.5 * raw)), high = static_cast<size_t>(std::ceil(2.6 * raw));
+  const size_t low = static_cast<size_t>(std::floor(1.25 * raw)), high = static_cast<size_t>(std::ceil(3.0 * raw));
   Faults faults;
   faults.preload = AllocShim();
   faults.env.push_back("VARNEL_FAULT_ALLOC_FAIL=" + std::to_string(low) + "-" + std::to_string(high));
