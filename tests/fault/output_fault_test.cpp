@@ -6,23 +6,25 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
+#include <stdexcept>
 
 #include "fault_harness.h"
 
 namespace fault {
 namespace {
 
-// Six pages of about 11 KB of image each, two collated copies: the second copy is a replay of
-// the collate file, and a page is more than the pipe holds.
-Job OutputJob(const Printer& printer) {
+// Six pages of about 11 KB of image each, by default two collated copies: the second copy is a
+// replay of the collate file, and a page is more than the pipe holds.
+Job OutputJob(const Printer& printer, bool collated = true) {
   PageLook look;
   look.noiseRows = 100;
-  look.copies = 2;
+  look.copies = collated ? 2 : 1;
   Job job;
   job.printer = printer;
-  job.copies = 2;
-  job.options = "Collate=True";
+  job.copies = look.copies;
+  job.options = collated ? "Collate=True" : "";
   job.raster = RasterBytes(MakePages(6, look));
   return job;
 }
@@ -186,18 +188,27 @@ class OutputDead : public testing::TestWithParam<std::tuple<Printer, DeadOutput>
 TEST_P(OutputDead, FirstWriteEndsTheJob) {
   const Printer printer = std::get<0>(GetParam());
   const DeadOutput dead = std::get<1>(GetParam());
-  int fd = open(dead.path, dead.flags);
-  ASSERT_GE(fd, 0) << dead.path << ": " << strerror(errno);
-  RunOptions run;
-  run.stdout_fd = fd;
-  run.timeout_ms = 30000;
-  Outcome o = RunJob(OutputJob(printer), run);
-  close(fd);
-  Findings f;
-  ExpectOutputFailure(&f, o, dead.reason);
-  // The first write is in the document header of page 1.
-  f.Expect(Count(o.run.err, "PAGE: ") <= 2, "went on computing pages after the first write failed");
-  EXPECT_TRUE(f.empty()) << f.Text() << "  (" << Describe(o) << ")";
+  // The collated job, and the same pages as one copy, where no replay can fail at the end.
+  const Job jobs[] = {OutputJob(printer), OutputJob(printer, false)};
+  std::vector<Outcome> outcomes = RunParallel<Outcome>(2, [&](size_t i) {
+    int fd = open(dead.path, dead.flags);
+    if (fd < 0) throw std::runtime_error(std::string(dead.path) + ": " + strerror(errno));
+    RunOptions run;
+    run.stdout_fd = fd;
+    run.timeout_ms = 30000;
+    Outcome o = RunJob(jobs[i], run);
+    close(fd);
+    return o;
+  });
+  for (size_t i = 0; i < 2; ++i) {
+    const Outcome& o = outcomes[i];
+    Findings f;
+    ExpectOutputFailure(&f, o, dead.reason);
+    // The first write is in the document header of page 1.
+    f.Expect(Count(o.run.err, "PAGE: ") <= 2, "went on computing pages after the first write failed");
+    EXPECT_TRUE(f.empty()) << (i == 0 ? "two collated copies" : "one copy") << ":\n"
+                           << f.Text() << "  (" << Describe(o) << ")";
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(AllPlatforms, OutputDead,
