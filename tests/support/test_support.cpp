@@ -9,6 +9,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -17,6 +18,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -143,8 +146,11 @@ std::vector<char*> CStrings(std::vector<std::string>& strings) {
 ProcessResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                          const RunOptions& options) {
   ProcessResult result;
-  int in_pipe[2], out_pipe[2], err_pipe[2];
-  if (pipe(in_pipe) || pipe(out_pipe) || pipe(err_pipe)) throw std::runtime_error("pipe failed");
+  const bool own_out = options.stdout_fd < 0;
+  int in_pipe[2], out_pipe[2] = {-1, -1}, err_pipe[2];
+  if (pipe(in_pipe) || (own_out && pipe(out_pipe)) || pipe(err_pipe)) throw std::runtime_error("pipe failed");
+  // A dropped link shows soon: the program gets at most one kernel page ahead of the reader.
+  if (own_out && options.stdout_close_after) fcntl(out_pipe[0], F_SETPIPE_SZ, 4096);
 
   int channel[2] = {-1, -1};
   pid_t backend = -1;
@@ -154,7 +160,8 @@ ProcessResult RunProgram(const std::string& program, const std::vector<std::stri
     if (backend == 0) {
       close(channel[0]);
       // The backend must not hold the filter's pipes open, or their ends are never seen.
-      for (int fd : {in_pipe[0], in_pipe[1], out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]}) close(fd);
+      for (int fd : {in_pipe[0], in_pipe[1], out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]})
+        if (fd >= 0) close(fd);
       ServeSideChannel(channel[1], *options.device_id, options.side_channel_silent);
     }
     close(channel[1]);
@@ -167,10 +174,11 @@ ProcessResult RunProgram(const std::string& program, const std::vector<std::stri
   std::vector<char*> argv = CStrings(argv_strings);
   std::vector<char*> envp = CStrings(env_strings);
 
+  auto start = std::chrono::steady_clock::now();
   pid_t child = fork();
   if (child == 0) {
     dup2(in_pipe[0], 0);
-    dup2(out_pipe[1], 1);
+    dup2(own_out ? out_pipe[1] : options.stdout_fd, 1);
     dup2(err_pipe[1], 2);
     if (channel[0] >= 0) {
       dup2(channel[0], CUPS_SC_FD);
@@ -180,13 +188,13 @@ ProcessResult RunProgram(const std::string& program, const std::vector<std::stri
     for (int fd = 3; fd < 1024; ++fd)
       if (fd != CUPS_SC_FD || channel[0] < 0) close(fd);
     if (channel[0] >= 0 && channel[0] != CUPS_SC_FD) close(channel[0]);
-    signal(SIGPIPE, SIG_DFL);
+    signal(SIGPIPE, options.sigpipe_ignored ? SIG_IGN : SIG_DFL);
     execve(program.c_str(), argv.data(), envp.data());
     fprintf(stderr, "execve %s: %s\n", program.c_str(), strerror(errno));
     _exit(127);
   }
   close(in_pipe[0]);
-  close(out_pipe[1]);
+  if (own_out) close(out_pipe[1]);
   close(err_pipe[1]);
   if (channel[0] >= 0) close(channel[0]);
 
@@ -200,22 +208,45 @@ ProcessResult RunProgram(const std::string& program, const std::vector<std::stri
     fcntl(in_fd, F_SETFL, O_NONBLOCK);
   }
 
-  auto start = std::chrono::steady_clock::now();
-  bool out_open = true, err_open = true;
-  std::chrono::steady_clock::time_point signal_at{};
+  auto since_start = [&](std::chrono::steady_clock::time_point t) {
+    return static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(t - start).count());
+  };
+  // With standard output on a descriptor of the caller, the end of standard error is the program's.
+  bool out_open = own_out, err_open = true;
+  std::chrono::steady_clock::time_point signal_at{}, signal_sent_at{};
   bool signal_due = false;
+  auto read_into = [&](int fd, bool is_out, size_t limit) {
+    char buffer[65536];
+    ssize_t n = read(fd, buffer, std::min(sizeof buffer, limit));
+    if (n <= 0) {
+      (is_out ? out_open : err_open) = false;
+      return;
+    }
+    (is_out ? result.out : result.err).append(buffer, static_cast<size_t>(n));
+    if (is_out) result.last_output_ms = since_start(std::chrono::steady_clock::now());
+  };
+  // How much of the program's output the test still takes.
+  auto out_room = [&]() -> size_t {
+    if (!options.stdout_close_after) return SIZE_MAX;
+    return *options.stdout_close_after > result.out.size() ? *options.stdout_close_after - result.out.size() : 0;
+  };
+  auto close_out = [&]() {
+    close(out_pipe[0]);
+    out_pipe[0] = -1;
+    out_open = false;
+  };
+  if (out_open && out_room() == 0) close_out();
   while (out_open || err_open) {
+    const bool held_for_good = options.stdin_hold_at && (options.stdin_stall || !result.signal_sent);
+    const size_t limit = held_for_good ? std::min(options.stdin_data.size(), *options.stdin_hold_at)
+                                       : options.stdin_data.size();
     std::vector<pollfd> fds;
     if (out_open) fds.push_back({out_pipe[0], POLLIN, 0});
     if (err_open) fds.push_back({err_pipe[0], POLLIN, 0});
-    bool held = options.stdin_hold_at && !result.signal_sent && written >= *options.stdin_hold_at;
-    if (in_fd >= 0 && !held) fds.push_back({in_fd, POLLOUT, 0});
-    poll(fds.data(), fds.size(), 20);
+    if (in_fd >= 0 && written < limit) fds.push_back({in_fd, POLLOUT, 0});
+    poll(fds.data(), fds.size(), 10);
     for (auto& p : fds) {
       if (p.fd == in_fd && (p.revents & (POLLOUT | POLLERR | POLLHUP))) {
-        size_t limit = options.stdin_data.size();
-        if (options.stdin_hold_at && !result.signal_sent) limit = std::min(limit, *options.stdin_hold_at);
-        if (written >= limit) continue;
         ssize_t n = write(in_fd, options.stdin_data.data() + written, limit - written);
         if (n > 0) written += static_cast<size_t>(n);
         if (n < 0 && errno != EAGAIN) written = options.stdin_data.size();
@@ -224,25 +255,42 @@ ProcessResult RunProgram(const std::string& program, const std::vector<std::stri
           in_fd = -1;
         }
       } else if (p.revents & (POLLIN | POLLHUP | POLLERR)) {
-        char buffer[65536];
-        ssize_t n = read(p.fd, buffer, sizeof buffer);
         bool is_out = p.fd == out_pipe[0];
-        if (n <= 0) {
-          (is_out ? out_open : err_open) = false;
-        } else {
-          (is_out ? result.out : result.err).append(buffer, static_cast<size_t>(n));
-        }
+        read_into(p.fd, is_out, is_out ? out_room() : SIZE_MAX);
+        if (is_out && out_open && out_room() == 0) close_out();
       }
     }
     auto now = std::chrono::steady_clock::now();
-    if (!options.signal_when_stderr_has.empty() && !result.signal_sent && !signal_due &&
-        result.err.find(options.signal_when_stderr_has) != std::string::npos) {
-      signal_due = true;
-      signal_at = now + std::chrono::milliseconds(options.signal_delay_ms);
+    if (!result.signal_sent && !signal_due) {
+      bool due = false;
+      if (!options.signal_when_stderr_has.empty() &&
+          result.err.find(options.signal_when_stderr_has) != std::string::npos)
+        due = true;
+      if (options.signal_after_ms >= 0 && since_start(now) >= options.signal_after_ms) due = true;
+      if (options.signal_when_input_drained && options.stdin_hold_at && in_fd >= 0 &&
+          written >= std::min(options.stdin_data.size(), *options.stdin_hold_at)) {
+        int pending = 0;
+        if (ioctl(in_fd, FIONREAD, &pending) == 0 && pending == 0) due = true;
+      }
+      if (due) {
+        signal_due = true;
+        signal_at = now + std::chrono::milliseconds(options.signal_after_ms >= 0 ? 0 : options.signal_delay_ms);
+      }
     }
     if (signal_due && !result.signal_sent && now >= signal_at) {
+      // What the program logged before the signal, as far as it reached the pipe.
+      int pending = 0;
+      while (err_open && ioctl(err_pipe[0], FIONREAD, &pending) == 0 && pending > 0)
+        read_into(err_pipe[0], false, static_cast<size_t>(pending));
+      result.err_at_signal = result.err.size();
       kill(child, options.signal_number);
       result.signal_sent = true;
+      signal_sent_at = std::chrono::steady_clock::now();
+    }
+    if (result.signal_sent && options.kill_after_signal_ms >= 0 && !result.killed_after_signal &&
+        now - signal_sent_at > std::chrono::milliseconds(options.kill_after_signal_ms)) {
+      result.killed_after_signal = true;
+      kill(child, SIGKILL);
     }
     if (now - start > std::chrono::milliseconds(options.timeout_ms) && !result.timed_out) {
       result.timed_out = true;
@@ -250,11 +298,16 @@ ProcessResult RunProgram(const std::string& program, const std::vector<std::stri
     }
   }
   if (in_fd >= 0) close(in_fd);
-  close(out_pipe[0]);
+  if (out_pipe[0] >= 0) close(out_pipe[0]);
   close(err_pipe[0]);
 
   int status = 0;
   waitpid(child, &status, 0);
+  auto end = std::chrono::steady_clock::now();
+  result.elapsed_ms = since_start(end);
+  if (result.signal_sent)
+    result.exit_after_signal_ms =
+        static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(end - signal_sent_at).count());
   if (WIFEXITED(status)) {
     result.exit_status = WEXITSTATUS(status);
   } else if (WIFSIGNALED(status)) {
@@ -295,10 +348,10 @@ RasterPage FlatPage(const cups_page_header2_t& header, uint8_t value) {
   return page;
 }
 
-void WriteRaster(const std::string& path, const std::vector<RasterPage>& pages) {
+void WriteRaster(const std::string& path, const std::vector<RasterPage>& pages, cups_mode_t mode) {
   int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   if (fd < 0) throw std::runtime_error("cannot create " + path);
-  cups_raster_t* raster = cupsRasterOpen(fd, CUPS_RASTER_WRITE);
+  cups_raster_t* raster = cupsRasterOpen(fd, mode);
   for (const auto& page : pages) {
     cups_page_header2_t header = page.header;
     cupsRasterWriteHeader2(raster, &header);

@@ -56,6 +56,23 @@ struct RunOptions {
   // When set, only this many bytes of stdin_data are written until the signal has been sent, so
   // the program is waiting for input at a known point when the signal arrives.
   std::optional<size_t> stdin_hold_at;
+  // With stdin_hold_at: the rest is never written, also after the signal, and the pipe stays open
+  // until the program ends (a sender that stalls).
+  bool stdin_stall = false;
+  // With stdin_hold_at: the signal is due once the program has read all the held bytes (the pipe
+  // is empty), signal_delay_ms after that.
+  bool signal_when_input_drained = false;
+  // When >= 0, the signal is sent this long after the start.
+  int signal_after_ms = -1;
+  // When >= 0 and the program still runs this long after the signal, it is killed (SIGKILL).
+  int kill_after_signal_ms = -1;
+  // The program's standard output. By default a pipe read into ProcessResult::out. With
+  // stdout_fd >= 0 the program writes to that descriptor instead and out stays empty. With
+  // stdout_close_after the pipe holds one kernel page only and its read end is closed once that
+  // many bytes were read (a printer link that drops).
+  int stdout_fd = -1;
+  std::optional<size_t> stdout_close_after;
+  bool sigpipe_ignored = false;           // the program starts with SIGPIPE ignored (default: default action)
   int timeout_ms = 60000;                 // the program is killed after this
 };
 
@@ -64,6 +81,11 @@ struct ProcessResult {
   int term_signal = 0;   // the signal that ended it, 0 when it exited
   bool timed_out = false;
   bool signal_sent = false;
+  bool killed_after_signal = false;  // it still ran kill_after_signal_ms after the signal
+  size_t err_at_signal = 0;          // bytes of err read when the signal was sent
+  long long elapsed_ms = 0;          // from the start to the end of the program
+  long long exit_after_signal_ms = -1;
+  long long last_output_ms = -1;     // when the last byte of standard output was read
   std::string out;
   std::string err;
 };
@@ -83,7 +105,8 @@ cups_page_header2_t GreyHeader(unsigned page_w_pt, unsigned page_h_pt, unsigned 
                                unsigned width_px = 0, unsigned height_px = 0);
 // A page filled with one grey value.
 RasterPage FlatPage(const cups_page_header2_t& header, uint8_t value = 255);
-// Writes the pages with cupsRasterOpen(CUPS_RASTER_WRITE) into a file.
-void WriteRaster(const std::string& path, const std::vector<RasterPage>& pages);
+// Writes the pages with cupsRasterOpen(mode) into a file.
+void WriteRaster(const std::string& path, const std::vector<RasterPage>& pages,
+                 cups_mode_t mode = CUPS_RASTER_WRITE);
 
 }  // namespace varnel_test
