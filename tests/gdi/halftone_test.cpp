@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -133,6 +134,22 @@ TEST_F(HalftoneTest, NegativePaddingStaysWhiteAndIsNotCounted) {
   Bitmap out = Dither(p, 20, 1, 0, PLATFORM_Z, &cov);
   EXPECT_EQ(out, Bitmap({0xFF, 0xFF, 0xF0, 0x00, 0xFF, 0xFF, 0xF0, 0x00}));
   EXPECT_EQ(cov, 40u);
+}
+
+// The four 14 x 14 quarters of the C 1200-dpi tile are one screen cell: at every position they
+// hold nearly the same threshold, so that a flat grey prints alike in all four.
+TEST_F(HalftoneTest, QuartersOfThe1200CTileAgree) {
+  for (unsigned y = 0; y < 14; ++y) {
+    for (unsigned x = 0; x < 14; ++x) {
+      int low = 255, high = 0;
+      for (unsigned q = 0; q < 4; ++q) {
+        int t = HT_TABLE_1200_C[(y + 14 * (q / 2)) * 28 + x + 14 * (q % 2)];
+        low = std::min(low, t), high = std::max(high, t);
+      }
+      // 3: the known rows 0 and 6 differ that much between the upper quarters themselves.
+      EXPECT_LE(high - low, 3) << "x " << x << " y " << y;
+    }
+  }
 }
 
 TEST_F(HalftoneTest, TwoBitLevels) {

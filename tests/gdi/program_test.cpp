@@ -286,6 +286,43 @@ TEST_F(Program, NoDeviceCheckWithoutShortNickName) {
   EXPECT_EQ(r.err.find("sup dev."), std::string::npos);
 }
 
+// ---- The printed page, read back with the stream inspector ----
+
+varnel_inspect::InspectResult Inspect(const ProcessResult& r) {
+  return varnel_inspect::InspectStream(reinterpret_cast<const uint8_t*>(r.out.data()), r.out.size());
+}
+
+// The C platform at 1200 dpi uses a 28 x 28 tile of four 14 x 14 quarters that are one screen
+// cell: a flat grey must get the same ink in all four, or it prints as a checkerboard of 14-pixel
+// squares. The page is small and has no paper row; its image starts at a tile corner.
+TEST_F(Program, FlatGreyOnC1200PrintsAlikeInTheFourQuarters) {
+  for (uint8_t grey : {64, 96, 128, 160, 192}) {
+    SCOPED_TRACE("grey " + std::to_string(grey));
+    ProcessResult r = Run(Fixture("platform_c.ppd"), Raster({FlatPage(GreyHeader(144, 144, 1200), grey)}),
+                          "DPI1200=True");
+    ASSERT_EQ(r.exit_status, 0) << r.err;
+    varnel_inspect::InspectResult inspected = Inspect(r);
+    ASSERT_TRUE(inspected.Clean()) << varnel_inspect::FormatDefects(inspected);
+    ASSERT_EQ(inspected.pages.size(), 1u);
+    const varnel_inspect::Page& page = inspected.pages[0];
+    ASSERT_TRUE(page.decoded);
+    const varnel_inspect::Bitmap& plane = page.plane;
+    ASSERT_EQ(plane.width, 2048u);  // (144 - 24) / 72 * 600 = 1000, to 1024, twice at 1200 dpi
+    ASSERT_EQ(plane.height, 2000u);
+    double black[4] = {0, 0, 0, 0}, pixels[4] = {0, 0, 0, 0};
+    for (unsigned y = 0; y < plane.height; ++y) {
+      for (unsigned x = 0; x < plane.width; ++x) {
+        unsigned quarter = (y % 28) / 14 * 2 + (x % 28) / 14;
+        black[quarter] += plane.Bit(x, y);
+        pixels[quarter] += 1;
+      }
+    }
+    double all = (black[0] + black[1] + black[2] + black[3]) / (pixels[0] + pixels[1] + pixels[2] + pixels[3]);
+    EXPECT_NEAR(all, 1 - grey / 255.0, 0.03);
+    for (int q = 0; q < 4; ++q) EXPECT_NEAR(black[q] / pixels[q], all, 0.01) << "quarter " << q;
+  }
+}
+
 // ---- Signals, with the input held at a known point ----
 
 class Signals : public Program {
