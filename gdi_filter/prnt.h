@@ -98,7 +98,9 @@ int SendManualDuplexCmd(int platform);
 int Prnt_EndDoc(PGDI_END_DOC_PARAM pEndDocParam, int platform);
 int SendMachineDuplexCmd(int pageNum, int bEndDoc);
 
-// Ordered dithering of an 8-bit grey page (255 = white) into a 1-bit (or M 2-bit) bitmap.
+// Ordered dithering of an 8-bit grey page (255 = white) into a 1-bit (or M 2-bit) bitmap. The
+// first realImgWByte pixels of a row are the raster, the rest is padding: in negative printing
+// the padding stays white on C and Z and is inverted with the page, to black, on M.
 int HalftoneDither(unsigned char* pSrcImgData, unsigned int srcImgWbytes, unsigned int srcImgHpixels,
                    unsigned char* pTarImgData, unsigned int realImgWByte, int bNegative, int b1200dpi,
                    int platform);

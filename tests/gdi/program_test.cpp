@@ -323,6 +323,50 @@ TEST_F(Program, FlatGreyOnC1200PrintsAlikeInTheFourQuarters) {
   }
 }
 
+// Negative printing turns the page over, white to black. The strip right of the raster stays
+// white on C and Z; the M printer inverts every pixel, so there it is black too.
+TEST_F(Program, NegativePaddingRightOfTheRasterIsBlackOnlyOnM) {
+  struct Case {
+    const char* ppd;
+    const char* options;
+    bool paddingBlack;
+  } cases[] = {
+      {"platform_m.ppd", "NegativePrint=True", true},
+      {"platform_m.ppd", "NegativePrint=True DPI1200=True", true},  // two bits a pixel
+      {"platform_z.ppd", "NegativePrint=True", false},
+      {"platform_c.ppd", "NegativePrint=True", false},
+  };
+  const unsigned rasterWidth = 600;
+  std::string raster = Raster({FlatPage(GreyHeader(144, 144, 600, rasterWidth, 600), 255)});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.ppd) + " " + c.options);
+    ProcessResult r = Run(Fixture(c.ppd), raster, c.options);
+    ASSERT_EQ(r.exit_status, 0) << r.err;
+    varnel_inspect::InspectResult inspected = Inspect(r);
+    ASSERT_TRUE(inspected.Clean()) << varnel_inspect::FormatDefects(inspected);
+    ASSERT_EQ(inspected.pages.size(), 1u);
+    const varnel_inspect::Page& page = inspected.pages[0];
+    ASSERT_TRUE(page.decoded);
+    ASSERT_EQ(page.pixelWidth, 1024u);  // (144 - 24) / 72 * 600 = 1000, to 1024
+    const unsigned bits = page.bitsPerPixel;
+    unsigned long rasterWhite = 0, paddingBlack = 0, paddingBits = 0;
+    for (unsigned y = 0; y < page.plane.height; ++y) {
+      for (unsigned x = 0; x < page.plane.width; ++x) {
+        bool bit = page.plane.Bit(x, y);
+        if (x < rasterWidth * bits) {
+          rasterWhite += !bit;
+        } else {
+          paddingBlack += bit;
+          ++paddingBits;
+        }
+      }
+    }
+    EXPECT_EQ(rasterWhite, 0u) << "the white raster prints black";
+    EXPECT_GT(paddingBits, 0u);
+    EXPECT_EQ(paddingBlack, c.paddingBlack ? paddingBits : 0) << "of " << paddingBits;
+  }
+}
+
 // ---- Signals, with the input held at a known point ----
 
 class Signals : public Program {
