@@ -367,6 +367,42 @@ TEST_F(Program, NegativePaddingRightOfTheRasterIsBlackOnlyOnM) {
   }
 }
 
+// The density the printer gets: a Density that is no choice of the PPD (0 to 4) is ignored, on
+// C and M for the built-in 2, on Z for the PPD's default (4 in the fixture), which the filter
+// adds to the options there. (The Z fixture saves toner by default, which sends density 0.)
+TEST_F(Program, DensityThatIsNoChoiceReachesThePrinterAsTheDefault) {
+  struct Case {
+    const char* ppd;
+    const char* options;
+    long long density;
+    bool ignored;
+  } cases[] = {
+      {"platform_c.ppd", "Density=-5", 2, true},
+      {"platform_c.ppd", "Density=3", 3, false},
+      {"platform_c.ppd", "Density=7", 2, true},
+      {"platform_z.ppd", "noTonerMode Density=-5", 4, true},
+      {"platform_z.ppd", "noTonerMode Density=1", 1, false},
+      {"platform_z.ppd", "noTonerMode Density=x", 4, true},
+      {"platform_m.ppd", "Density=-5", 2, true},
+      {"platform_m.ppd", "Density=0", 0, false},
+      {"platform_m.ppd", "Density=300", 2, true},
+  };
+  std::string raster = Raster({SmallA4Page()});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.ppd) + " " + c.options);
+    ProcessResult r = Run(Fixture(c.ppd), raster, c.options);
+    ASSERT_EQ(r.exit_status, 0) << r.err;
+    varnel_inspect::InspectResult inspected = Inspect(r);
+    ASSERT_TRUE(inspected.Clean()) << varnel_inspect::FormatDefects(inspected);
+    ASSERT_EQ(inspected.pages.size(), 1u);
+    // C and Z send the density with the document, M with every page.
+    const bool m = std::string(c.ppd) == "platform_m.ppd";
+    EXPECT_EQ(varnel_inspect::FieldValue(m ? inspected.pages[0].fields : inspected.document.fields, "density"),
+              c.density);
+    EXPECT_EQ(r.err.find("DEBUG: Density=") != std::string::npos, c.ignored) << r.err;
+  }
+}
+
 // ---- Signals, with the input held at a known point ----
 
 class Signals : public Program {
