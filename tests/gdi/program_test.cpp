@@ -3,6 +3,8 @@
 // The real rastertoVarnel process on rasters written with libcups and the PPD fixtures.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -401,6 +403,34 @@ TEST_F(Program, DensityThatIsNoChoiceReachesThePrinterAsTheDefault) {
               c.density);
     EXPECT_EQ(r.err.find("DEBUG: Density=") != std::string::npos, c.ignored) << r.err;
   }
+}
+
+// The host name of the Z job header comes from the system and can hold any byte (DHCP sets it).
+// Here the real program runs in a UTS namespace of its own whose host name holds a CR, other
+// control bytes, DEL and quotes (the kernel's proc file takes any byte but LF): the header keeps
+// exactly its own lines.
+TEST_F(Program, HostNameWithControlBytesAddsNoPjlLine) {
+  if (geteuid() != 0) GTEST_SKIP() << "setting the host name in a namespace of its own (unshare -u) needs root";
+  ProcessResult probe = RunProgram("/usr/bin/unshare", {"-u", "true"});
+  if (probe.exit_status != 0) GTEST_SKIP() << "unshare -u is not allowed here: " << probe.err;
+  RunOptions run;
+  run.env.push_back("PPD=" + Fixture("platform_z.ppd"));
+  run.env.push_back("VARNEL_TEST_HOST=evil\r@PJL SET COPIES=99\x01\x7f\"q");
+  const std::string script = "printf %s \"$VARNEL_TEST_HOST\" > /proc/sys/kernel/hostname && exec \"$0\" \"$@\"";
+  ProcessResult r = RunProgram("/usr/bin/unshare",
+                               {"-u", "--", "/bin/sh", "-c", script, Filter(), "42", "user", "title", "1", "",
+                                Raster({SmallA4Page()})},
+                               run);
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  varnel_inspect::InspectResult inspected = Inspect(r);
+  EXPECT_TRUE(inspected.Clean()) << varnel_inspect::FormatDefects(inspected);
+  // The fixture's model (K5916) also gets the language version line.
+  ASSERT_EQ(inspected.document.pjl.size(), 5u);
+  EXPECT_EQ(inspected.document.pjl[0], "@PJL");
+  EXPECT_EQ(inspected.document.pjl[1], "@PJL LANGUAGEVERSION=1.0");
+  EXPECT_EQ(inspected.document.pjl[2].rfind("@PJL JOBTIME=", 0), 0u);
+  EXPECT_EQ(inspected.document.pjl[3], "@PJL JOBOWNER=evil@PJL SET COPIES=99q");
+  EXPECT_EQ(inspected.document.pjl[4], "@PJL ENTER LANGUAGE=PL");
 }
 
 // ---- Signals, with the input held at a known point ----
