@@ -166,6 +166,19 @@ void checkOptionKey(std::string& parameters, const char* argv5, ppd_file_t* ppd)
   }
 }
 
+void GetCustomMaxSize(ppd_file_t* ppd, float maxSize[2]) {
+  maxSize[0] = maxSize[1] = 0;
+  if (ppd == nullptr) return;
+  ppd_size_t minimum, maximum;
+  if (ppdPageSizeLimits(ppd, &minimum, &maximum)) {
+    maxSize[0] = maximum.width;
+    maxSize[1] = maximum.length;
+  } else {
+    maxSize[0] = ppd->custom_max[0];
+    maxSize[1] = ppd->custom_max[1];
+  }
+}
+
 void log_page_header2(cups_page_header2_t* h) {
   fprintf(stderr, "DEBUG: Duplex = %d\n", static_cast<int>(RawEnum(h->Duplex)));
   fprintf(stderr, "DEBUG: HWResolution = [ %d %d ]\n", static_cast<int>(h->HWResolution[0]),

@@ -58,6 +58,10 @@ void GetFunctionValue(PPRINT_FUNC_INFO pPrntFuncInfo, int num_option, cups_optio
 // Appends to parameters (a copy of argv5) the PPD defaults of the options argv5 does not mention,
 // and the Density default also when argv5 gives a Density that is no choice (then logged).
 void checkOptionKey(std::string& parameters, const char* argv5, ppd_file_t* ppd);
+// The largest custom page size of the PPD, width and length in points: ppdPageSizeLimits'
+// maximum when the PPD offers custom sizes, else the ranges of its ParamCustomPageSize lines
+// (custom_max); 0 x 0 when it has neither.
+void GetCustomMaxSize(ppd_file_t* ppd, float maxSize[2]);
 // Writes the page header fields to the log.
 void log_page_header2(cups_page_header2_t* header);
 // A page larger than Legal in both directions takes the size of the table paper named by the job's

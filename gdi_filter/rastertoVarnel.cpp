@@ -173,10 +173,15 @@ bool ProcessPage(RasterJob& job) {
   if (!CheckPageHeader(&next, job.ppd->custom_margins, g_page + 1)) return false;
   job.header = next;
 
-  fprintf(stderr, "PAGE: %d %d\n", g_page + 1, static_cast<int>(job.header.NumCopies));
   UpdatePageSettings(job);
   if (job.settings.paperSizeArray != nullptr)
     isCutThePaper(&job.header, job.settings.paperSizeArray, job.num_option, job.options);
+  // The page as the core will take it must fit the printer's paper: a page beyond it would only
+  // cost memory (gigabytes at 1200 dpi). A refused page is no page for CUPS either.
+  float customMaxSize[2];
+  GetCustomMaxSize(job.ppd, customMaxSize);
+  if (!CheckPageSize(&job.header, job.settings.paperSizeArray, customMaxSize, g_page + 1)) return false;
+  fprintf(stderr, "PAGE: %d %d\n", g_page + 1, static_cast<int>(job.header.NumCopies));
   if (g_page == 0 && PrintJobNeedsKeepAlive(job.settings.platform) && !job.keepAliveStarted) {
     StartKeepAlive(kKeepAliveIntervalMs);
     job.keepAliveStarted = true;

@@ -130,6 +130,53 @@ TEST_F(PrintOptions, DensityOutsideTheChoicesIsIgnored) {
   }
 }
 
+// The custom-size limit of a PPD: ppdPageSizeLimits when it offers custom sizes, else its
+// ParamCustomPageSize ranges, else none.
+TEST_F(PrintOptions, CustomMaxSizeOfThePPD) {
+  const std::string base = ReadFile(SourcePath("tests/fixtures/ppd/platform_c.ppd"));
+  const std::string width = "*ParamCustomPageSize Width: 1 points 216 612\n";
+  const std::string height = "*ParamCustomPageSize Height: 2 points 360 1008\n";
+  ASSERT_NE(base.find(width), std::string::npos);
+  ASSERT_NE(base.find(height), std::string::npos);
+  auto without = [&](std::string text) {
+    text.erase(text.find(width), width.size());
+    text.erase(text.find(height), height.size());
+    return text;
+  };
+  const std::string offered = without(base) +
+                              "*VariablePaperSize: True\n"
+                              "*CustomPageSize True: \"pop pop pop <</PageSize[5 -2 roll]>>setpagedevice\"\n"
+                              "*ParamCustomPageSize Width: 1 points 216 700\n"
+                              "*ParamCustomPageSize Height: 2 points 360 1100\n"
+                              "*ParamCustomPageSize WidthOffset: 3 points 0 0\n"
+                              "*ParamCustomPageSize HeightOffset: 4 points 0 0\n"
+                              "*ParamCustomPageSize Orientation: 5 int 0 0\n";
+  struct Case {
+    const char* what;
+    std::string text;
+    float w, h;
+  } cases[] = {
+      {"ParamCustomPageSize only", base, 612, 1008},
+      {"custom sizes offered", offered, 700, 1100},
+      {"no custom sizes", without(base), 0, 0},
+  };
+  TempDir dir;
+  for (const Case& c : cases) {
+    WriteFile(dir.File("test.ppd"), c.text);
+    ppd_file_t* ppd = ppdOpenFile(dir.File("test.ppd").c_str());
+    ASSERT_NE(ppd, nullptr) << c.what;
+    float size[2] = {-1, -1};
+    GetCustomMaxSize(ppd, size);
+    EXPECT_EQ(size[0], c.w) << c.what;
+    EXPECT_EQ(size[1], c.h) << c.what;
+    ppdClose(ppd);
+  }
+  float size[2] = {-1, -1};
+  GetCustomMaxSize(nullptr, size);
+  EXPECT_EQ(size[0], 0);
+  EXPECT_EQ(size[1], 0);
+}
+
 TEST_F(PrintOptions, TrueSlotsAreOnlySwitchedOn) {
   Apply("Collate=true");
   Apply("Collate=false");

@@ -369,6 +369,74 @@ TEST_F(Program, NegativePaddingRightOfTheRasterIsBlackOnlyOnM) {
   }
 }
 
+// A page larger than the printer's largest paper (of its paper table, or of the PPD's custom
+// sizes) is refused before anything is allocated for it; pages those allow still print, with a
+// little room for rounding.
+TEST_F(Program, PagesLargerThanThePrinterTakesAreRefused) {
+  struct Case {
+    const char* what;
+    const char* ppd;
+    unsigned w, h, dpi;
+    const char* options;
+    bool prints;
+  } cases[] = {
+      // 3370 x 3370 points at 1200 dpi would be a grey page of 3.1 GB on C.
+      {"A0 square at 1200 dpi", "platform_c.ppd", 3370, 3370, 1200, "DPI1200=True", false},
+      {"Legal at 1200 dpi", "platform_c.ppd", 612, 1008, 1200, "DPI1200=True", true},
+      {"Legal and two points", "platform_c.ppd", 614, 1010, 600, "", true},
+      {"three points wider than Legal", "platform_c.ppd", 615, 1008, 600, "", false},
+      {"three points longer than Legal", "platform_z.ppd", 612, 1011, 600, "", false},
+      {"landscape A4", "platform_z.ppd", 842, 595, 600, "", false},
+      {"long-edge A5", "platform_m.ppd", 421, 595, 600, "", true},
+      {"A5 fed long edge first", "platform_m.ppd", 420, 595, 600, "FeedLongEdge=True", true},
+      {"A3 printed on the A4 the job names", "platform_c.ppd", 842, 1191, 600, "PageSize=A4", true},
+      {"A3 without a paper to print it on", "platform_c.ppd", 842, 1191, 600, "", false},
+      // No paper table: the PPD's custom sizes (up to 612 x 1008) bound the page.
+      {"custom size of a model without a table", "unknown.ppd", 600, 1000, 600, "", true},
+      {"beyond the custom sizes", "unknown.ppd", 700, 900, 600, "", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    // A small raster: the page size alone decides.
+    ProcessResult r = Run(Fixture(c.ppd), Raster({FlatPage(GreyHeader(c.w, c.h, c.dpi, 400, 400), 0)}), c.options);
+    if (c.prints) {
+      EXPECT_EQ(r.exit_status, 0) << r.err;
+      EXPECT_NE(r.err.find("PAGE: 1 1\n"), std::string::npos);
+      EXPECT_EQ(r.err.find("refused"), std::string::npos) << r.err;
+      if (std::string(c.ppd) == "unknown.ppd") {
+        EXPECT_TRUE(r.out.empty());  // a model of no known platform gets no stream
+      } else {
+        varnel_inspect::InspectResult inspected = Inspect(r);
+        EXPECT_TRUE(inspected.Clean()) << varnel_inspect::FormatDefects(inspected);
+        EXPECT_EQ(inspected.pages.size(), 1u);
+      }
+    } else {
+      EXPECT_EQ(r.exit_status, 1);
+      std::vector<std::string> errors = ErrorLines(r.err);
+      EXPECT_EQ(errors.size(), 2u) << r.err;
+      if (errors.size() == 2) {
+        EXPECT_EQ(errors[0].rfind("ERROR: Page 1 refused: PageSize = [ " + std::to_string(c.w) + " " +
+                                      std::to_string(c.h) + " ] is larger than the largest paper of the printer",
+                                  0),
+                  0u)
+            << errors[0];
+        EXPECT_EQ(errors[1], "ERROR: No pages found!");
+      }
+      EXPECT_EQ(r.err.find("PAGE:"), std::string::npos);
+      EXPECT_TRUE(r.out.empty());
+    }
+  }
+  // After a page that printed, the job ends with that page.
+  ProcessResult r = Run(Fixture("platform_c.ppd"),
+                        Raster({SmallA4Page(), FlatPage(GreyHeader(3370, 3370, 1200, 400, 400), 0)}), "DPI1200=True");
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_NE(r.err.find("ERROR: Page 2 refused: PageSize = [ 3370 3370 ]"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("PAGE: 2"), std::string::npos);
+  varnel_inspect::InspectResult inspected = Inspect(r);
+  EXPECT_TRUE(inspected.Clean()) << varnel_inspect::FormatDefects(inspected);
+  EXPECT_EQ(inspected.pages.size(), 1u);
+}
+
 // The density the printer gets: a Density that is no choice of the PPD (0 to 4) is ignored, on
 // C and M for the built-in 2, on Z for the PPD's default (4 in the fixture), which the filter
 // adds to the options there. (The Z fixture saves toner by default, which sends density 0.)
