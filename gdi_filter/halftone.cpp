@@ -92,7 +92,7 @@ void DitherRow1Bit(const unsigned char* src, const unsigned char* thr, unsigned 
   }
 }
 
-// Negative printing: the image area is inverted, the padding right of it stays white.
+// Negative printing: the first realPixels pixels of the row are inverted, the rest stays white.
 void NegateRow(unsigned char* out, unsigned rowBytes, unsigned realPixels) {
   unsigned full = realPixels / 8;
   for (unsigned b = 0; b < full && b < rowBytes; ++b) out[b] = static_cast<unsigned char>(~out[b]);
@@ -197,9 +197,12 @@ int HalftoneDither(unsigned char* pSrcImgData, unsigned int srcImgWbytes, unsign
   const bool count = platform == PLATFORM_C || platform == PLATFORM_Z;
   const unsigned width = srcImgWbytes;
   const unsigned realPixels = realImgWByte < width ? realImgWByte : width;
+  // Negative printing inverts the image area. On C and Z the padding right of it stays white (and
+  // uncounted); the M printer inverts every pixel of the page, so there the padding prints black.
+  const unsigned negatedPixels = platform == PLATFORM_M ? width : realPixels;
 
   if (width % (twoBit ? 4 : 8) != 0) {
-    DitherAnyWidth(pSrcImgData, width, srcImgHpixels, pTarImgData, realPixels, negative, twoBit, count, m);
+    DitherAnyWidth(pSrcImgData, width, srcImgHpixels, pTarImgData, negatedPixels, negative, twoBit, count, m);
     return 1;
   }
   gThresholdRows.Prepare(m, width);
@@ -210,10 +213,10 @@ int HalftoneDither(unsigned char* pSrcImgData, unsigned int srcImgWbytes, unsign
     unsigned char* out = pTarImgData + static_cast<size_t>(y) * rowBytes;
     const unsigned char* thr = gThresholdRows.Row(i);
     if (twoBit) {
-      DitherRow2Bit(src, thr, width, realPixels, negative, out);
+      DitherRow2Bit(src, thr, width, negatedPixels, negative, out);
     } else {
       DitherRow1Bit(src, thr, width, out);
-      if (negative) NegateRow(out, rowBytes, realPixels);
+      if (negative) NegateRow(out, rowBytes, negatedPixels);
       if (count) gImageCoverage += CountBits(out, rowBytes);
     }
     if (++i == m.size) i = 0;

@@ -8,7 +8,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <iterator>
 #include <numeric>
+#include <set>
 #include <vector>
 
 const unsigned char HT_TABLE_600[kHt16 * kHt16] = {
@@ -104,21 +106,58 @@ unsigned char NEW_HT_TABLE_600_Z_M[kHt96 * kHt96];
 unsigned char NEW_HT_HALFTONE_1200_Z[kHt96 * kHt96];
 
 // 28 x 28 tile of four 14 x 14 cells, each with black dots at (0, 6.5) and (6.5, 0) and white
-// dots at (0, 0) and (6.5, 6.5): a 45-degree screen. The quarters take turns in the ranking so
-// they differ by at most one level.
+// dots at (0, 0) and (6.5, 6.5): a 45-degree screen whose four cells print alike. The known rows
+// 0 and 6 hold the two upper cells; the lower cells repeat them in rows 14 and 20. The other
+// pixels are ranked by the spot function. cos * cos takes one value on whole lines of a cell (it
+// is zero on x = 3, x = 10, y = 3 and y = 10), and those ties are broken by the position in the
+// cell before the cell, so that the four copies of a position get neighbouring thresholds. They
+// share out the even spread from 255 down to 1, less the values that the known rows hold.
 static void Generate1200C() {
-  std::vector<double> spot(kHt28 * kHt28);
-  for (int y = 0; y < kHt28; ++y) {
+  const int kCell = 14;
+  const int n = kHt28 * kHt28;
+  std::vector<int> tile(n, -1);
+  for (int top : {0, kCell}) {
     for (int x = 0; x < kHt28; ++x) {
-      double a = std::cos(2 * kPi * (x % 14 + 0.5) / 14) * std::cos(2 * kPi * (y % 14 + 0.5) / 14);
-      int quarter = (y / 14) * 2 + (x / 14);
-      static const int turn[4] = {0, 2, 3, 1};
-      spot[y * kHt28 + x] = a + 1e-6 * turn[quarter] + 1e-9 * (y * kHt28 + x);
+      tile[top * kHt28 + x] = k1200CRow0[x];
+      tile[(top + 6) * kHt28 + x] = k1200CRow6[x];
     }
   }
-  RankToThresholds(spot, HT_TABLE_1200_C);
-  memcpy(HT_TABLE_1200_C, k1200CRow0, kHt28);
-  memcpy(HT_TABLE_1200_C + 6 * kHt28, k1200CRow6, kHt28);
+  std::multiset<int> spread;
+  for (int rank = 0; rank < n; ++rank) spread.insert(255 - rank * 255 / n);
+  for (int value : tile) {
+    if (value < 0) continue;
+    auto above = spread.lower_bound(value);
+    auto nearest = above;
+    if (above == spread.end() || (above != spread.begin() && value - *std::prev(above) <= *above - value))
+      nearest = std::prev(above);
+    spread.erase(nearest);
+  }
+
+  struct Pixel {
+    long long spot;  // the spot value in billionths: values equal but for rounding are one value
+    int inCell;      // position in the cell
+    int turn;        // the cells take turns: upper left, lower right, upper right, lower left
+    int index;
+  };
+  static const int turn[4] = {0, 2, 3, 1};
+  std::vector<Pixel> ranked;
+  for (int y = 0; y < kHt28; ++y) {
+    for (int x = 0; x < kHt28; ++x) {
+      if (tile[y * kHt28 + x] >= 0) continue;
+      double a = std::cos(2 * kPi * (x % kCell + 0.5) / kCell) * std::cos(2 * kPi * (y % kCell + 0.5) / kCell);
+      ranked.push_back({std::llround(a * 1e9), (y % kCell) * kCell + x % kCell, turn[(y / kCell) * 2 + x / kCell],
+                        y * kHt28 + x});
+    }
+  }
+  // Lowest spot first: it turns black first and takes the highest threshold.
+  std::sort(ranked.begin(), ranked.end(), [](const Pixel& a, const Pixel& b) {
+    if (a.spot != b.spot) return a.spot < b.spot;
+    if (a.inCell != b.inCell) return a.inCell < b.inCell;
+    return a.turn < b.turn;
+  });
+  auto threshold = spread.rbegin();
+  for (const Pixel& p : ranked) tile[p.index] = *threshold++;
+  for (int i = 0; i < n; ++i) HT_TABLE_1200_C[i] = static_cast<unsigned char>(tile[i]);
 }
 
 // 96 x 96 super-tile of 16 x 16 round dots with a 6-pixel period; the dots grow in a dispersed

@@ -85,6 +85,26 @@ int CheckPageHeader(const cups_page_header2_t* h, const float customMargins[4], 
   return 1;
 }
 
+int CheckPageSize(const cups_page_header2_t* h, const PAPER_SIZE_INFO* paperSizeArray, const float customMaxSize[2],
+                  int page) {
+  float width = 0, length = 0;
+  for (const PAPER_SIZE_INFO* row = paperSizeArray; row != nullptr && row->cupsPaperW != -1; ++row) {
+    width = std::max(width, static_cast<float>(row->cupsPaperW));
+    length = std::max(length, static_cast<float>(row->cupsPaperH));
+  }
+  if (customMaxSize != nullptr) {
+    width = std::max(width, customMaxSize[0]);
+    length = std::max(length, customMaxSize[1]);
+  }
+  if (width <= 0 || length <= 0) return 1;
+  if (h->PageSize[0] <= width + kPageSizeTolerancePoints && h->PageSize[1] <= length + kPageSizeTolerancePoints)
+    return 1;
+  fprintf(stderr,
+          "ERROR: Page %d refused: PageSize = [ %u %u ] is larger than the largest paper of the printer (%g x %g)\n",
+          page, h->PageSize[0], h->PageSize[1], static_cast<double>(width), static_cast<double>(length));
+  return 0;
+}
+
 int ComputePageGeometry(const cups_page_header2_t* header, PAPER_SIZE_INFO* paperSizeArray, int platform,
                         const float customMargins[4], int* pLongEdgeFeed, int pageNumber, PAGE_GEOMETRY* geo,
                         PGDI_START_PAGE_PARAM sp) {

@@ -21,6 +21,19 @@ const unsigned kMaxResolution = 1200;
 // returns 0.
 int CheckPageHeader(const cups_page_header2_t* header, const float customMargins[4], int pageNumber);
 
+// How many points a page may exceed the printer's largest paper by: sizes made from millimetres
+// are rounded on the way.
+const float kPageSizeTolerancePoints = 2;
+
+// Checks that the page is no larger than the printer takes, before anything is allocated for it:
+// its width at most the largest width and its length at most the largest length of the paper
+// table (null for none) and of the custom sizes (customMaxSize: width and length in points; null
+// or 0 x 0 for none), kPageSizeTolerancePoints allowed. A printer without either is bounded by
+// CheckPageHeader alone. On refusal writes "ERROR: Page <n> refused: PageSize = [ w h ] ..." and
+// returns 0.
+int CheckPageSize(const cups_page_header2_t* header, const PAPER_SIZE_INFO* paperSizeArray,
+                  const float customMaxSize[2], int pageNumber);
+
 typedef struct _PAGE_GEOMETRY {
   unsigned int fwImgWPixel;  // page image width in pixels (also the grey row length in bytes)
   unsigned int fwImgHPixel;

@@ -70,9 +70,11 @@ PPRINT_JOB PrintJobBegin(void);
 
 // Starts a page: on the first page the document header and the spool files of copies and manual
 // duplex, then the page's geometry and start-of-page records. header describes the raster (8-bit
-// grey, one byte per pixel, checked with CheckPageHeader). The page's memory is had first: a page
-// that cannot be had is not started at all. 1 when the page takes lines; 0 when the job cannot go
-// on (the reason is logged, or the printer output has failed): the caller then goes to PrintJobEnd.
+// grey, one byte per pixel, checked with CheckPageHeader) of a page no larger than the printer
+// takes (checked with CheckPageSize: the core allocates the page the header describes). The page's
+// memory is had first: a page that cannot be had is not started at all. 1 when the page takes
+// lines; 0 when the job cannot go on (the reason is logged, or the printer output has failed): the
+// caller then goes to PrintJobEnd.
 int PrintPageBegin(PPRINT_JOB job, const cups_page_header2_t* header, const PAGE_SETTINGS* settings);
 
 // Room for the next raster line of the page, cupsBytesPerLine bytes: the caller fills it and then

@@ -6,6 +6,8 @@
 
 #include <strings.h>
 
+#include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -35,6 +37,30 @@ int InputSlotValue(const char* value) {
   if (!strcasecmp(value, "ManualFeed")) return 1;
   if (!strcasecmp(value, "AutoFeed")) return 2;
   return 0;  // "Auto" and any unknown slot
+}
+
+// A choice of the Density option: a whole number from kDensityLightest to kDensityDarkest.
+// Anything else is none (the printer would take its low byte: -5 prints as 251).
+bool IsDensityChoice(const char* text) {
+  char* end = nullptr;
+  errno = 0;
+  long level = isdigit(static_cast<unsigned char>(text[0])) ? strtol(text, &end, 10) : -1;
+  return end != nullptr && *end == '\0' && errno == 0 && level >= kDensityLightest && level <= kDensityDarkest;
+}
+
+// Like any unknown choice, a Density that is none is ignored: "DEBUG: Density=<text> is not one
+// of 0 to 4: <outcome>". The text comes from the job: it is shown shortened and without bytes
+// that could end the log line.
+void LogIgnoredDensity(const char* text, const std::string& outcome) {
+  char shown[33];
+  size_t n = 0;
+  for (; text[n] != '\0' && n < sizeof shown - 1; ++n) {
+    unsigned char byte = static_cast<unsigned char>(text[n]);
+    shown[n] = byte < 0x20 || byte == 0x7f ? '?' : text[n];
+  }
+  shown[n] = '\0';
+  fprintf(stderr, "DEBUG: Density=%s%s is not one of %d to %d: %s\n", shown, text[n] != '\0' ? "..." : "",
+          kDensityLightest, kDensityDarkest, outcome.c_str());
 }
 
 int HeaderDuplex(const cups_page_header2_t* header) {
@@ -71,14 +97,28 @@ void AppendBooleanDefault(std::string& parameters, ppd_file_t* ppd, const char* 
   if (!strcasecmp(option->defchoice, "True")) parameters += std::string(" ") + keyword;
 }
 
-void AppendDensityDefault(std::string& parameters, ppd_file_t* ppd) {
+// true when it appended the default.
+bool AppendDensityDefault(std::string& parameters, ppd_file_t* ppd) {
   ppd_option_t* option = ppdFindOption(ppd, "Density");
   if (option == nullptr) {
     fputs("No find Density option\n", stderr);
-    return;
+    return false;
   }
   long level = strtol(option->defchoice, nullptr, 10);
-  if (level == 0 || level == 2 || level == 4) parameters += " Density=" + std::to_string(level);
+  if (level != 0 && level != 2 && level != 4) return false;
+  parameters += " Density=" + std::to_string(level);
+  return true;
+}
+
+// true when argv5 gives a Density value that is no choice; *value is then that value.
+bool GivesDensityThatIsNoChoice(const char* argv5, std::string* value) {
+  cups_option_t* options = nullptr;
+  int count = pfcupsParseOptions(argv5, 0, &options);
+  const char* given = pfcupsGetOption("Density", count, options);
+  bool none = given != nullptr && !IsDensityChoice(given);
+  if (none) *value = given;
+  cupsFreeOptions(count, options);
+  return none;
 }
 
 }  // namespace
@@ -96,7 +136,10 @@ void GetFunctionValue(PPRINT_FUNC_INFO pPrntFuncInfo, int num_option, cups_optio
         pPrntFuncInfo[slot].value = DuplexValue(value);
         break;
       case DENSITY:
-        pPrntFuncInfo[slot].value = static_cast<int>(strtol(value, nullptr, 10));
+        if (IsDensityChoice(value))
+          pPrntFuncInfo[slot].value = static_cast<int>(strtol(value, nullptr, 10));
+        else
+          LogIgnoredDensity(value, "the density stays " + std::to_string(pPrntFuncInfo[slot].value));
         break;
       case INPUTSLOT:
         pPrntFuncInfo[slot].value = InputSlotValue(value);
@@ -113,7 +156,27 @@ void checkOptionKey(std::string& parameters, const char* argv5, ppd_file_t* ppd)
   if (!Mentions(argv5, "InputSlot")) AppendInputSlotDefault(parameters, ppd);
   for (const char* keyword : {"FeedLongEdge", "TonerMode", "ImageRotation", "NegativePrint"})
     if (!Mentions(argv5, keyword)) AppendBooleanDefault(parameters, ppd, keyword);
-  if (!Mentions(argv5, "Density")) AppendDensityDefault(parameters, ppd);
+  if (!Mentions(argv5, "Density")) {
+    AppendDensityDefault(parameters, ppd);
+  } else {
+    // A Density that is no choice counts as none given: the PPD's default, appended, wins.
+    std::string value;
+    if (GivesDensityThatIsNoChoice(argv5, &value) && AppendDensityDefault(parameters, ppd))
+      LogIgnoredDensity(value.c_str(), "the PPD's default is used");
+  }
+}
+
+void GetCustomMaxSize(ppd_file_t* ppd, float maxSize[2]) {
+  maxSize[0] = maxSize[1] = 0;
+  if (ppd == nullptr) return;
+  ppd_size_t minimum, maximum;
+  if (ppdPageSizeLimits(ppd, &minimum, &maximum)) {
+    maxSize[0] = maximum.width;
+    maxSize[1] = maximum.length;
+  } else {
+    maxSize[0] = ppd->custom_max[0];
+    maxSize[1] = ppd->custom_max[1];
+  }
 }
 
 void log_page_header2(cups_page_header2_t* h) {

@@ -3,6 +3,7 @@
 // Parameter records and operations of the host-based printer back end (C, Z and M platforms).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 enum { PLATFORM_UNKNOWN = 0, PLATFORM_C = 1, PLATFORM_Z = 2, PLATFORM_M = 3 };
@@ -97,8 +98,13 @@ int Prnt_EndPage(PGDI_END_PAGE_PARAM pEndPageParam, int platform);
 int SendManualDuplexCmd(int platform);
 int Prnt_EndDoc(PGDI_END_DOC_PARAM pEndDocParam, int platform);
 int SendMachineDuplexCmd(int pageNum, int bEndDoc);
+// Where Prnt_StartDoc takes the computer's name of the Z job header ("@PJL JOBOWNER=") from:
+// gethostname, unless a test puts a stand-in here.
+extern int (*gGetHostName)(char* name, size_t length);
 
-// Ordered dithering of an 8-bit grey page (255 = white) into a 1-bit (or M 2-bit) bitmap.
+// Ordered dithering of an 8-bit grey page (255 = white) into a 1-bit (or M 2-bit) bitmap. The
+// first realImgWByte pixels of a row are the raster, the rest is padding: in negative printing
+// the padding stays white on C and Z and is inverted with the page, to black, on M.
 int HalftoneDither(unsigned char* pSrcImgData, unsigned int srcImgWbytes, unsigned int srcImgHpixels,
                    unsigned char* pTarImgData, unsigned int realImgWByte, int bNegative, int b1200dpi,
                    int platform);

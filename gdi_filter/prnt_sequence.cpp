@@ -8,8 +8,11 @@
 #include <cstring>
 
 #include "common.h"
+#include "pjl_value.h"
 #include "prnt.h"
 #include "prnt_records.h"
+
+int (*gGetHostName)(char* name, size_t length) = gethostname;
 
 namespace {
 
@@ -53,11 +56,14 @@ bool SendMHeader(const char* operation, const char* item, unsigned long cmdType,
   return SendRecord(operation, item, header, cache);
 }
 
+// The host name can come from the network (DHCP): a CR LF or another control byte in it would
+// start PJL commands of its own. Only the bytes that may stand in a PJL value are kept, and of
+// them the first kHostNameMaxLen.
 void FillHostName() {
   char name[256] = {0};
-  if (gethostname(name, sizeof name - 1) != 0) name[0] = '\0';
+  if (gGetHostName(name, sizeof name - 1) != 0) name[0] = '\0';
   memset(pjlPostComputerName, 0, sizeof pjlPostComputerName);
-  memcpy(pjlPostComputerName, name, strnlen(name, kHostNameMaxLen));
+  CopyPjlValue(name, reinterpret_cast<char*>(pjlPostComputerName), sizeof pjlPostComputerName);
 }
 
 // ---- Prnt_StartDoc ----

@@ -200,6 +200,14 @@ bool ProcessPage(RasterJob& job) {
   UpdatePageSettings(job);
   if (job.settings.paperSizeArray != nullptr)
     isCutThePaper(&job.header, job.settings.paperSizeArray, job.num_option, job.options);
+  // The page as the core will take it must fit the printer's paper: a page beyond it would only
+  // cost memory (gigabytes at 1200 dpi). A refused page is no page for CUPS either.
+  float customMaxSize[2];
+  GetCustomMaxSize(job.ppd, customMaxSize);
+  if (!CheckPageSize(&job.header, job.settings.paperSizeArray, customMaxSize, g_page + 1)) {
+    job.failed = true;
+    return false;
+  }
   if (g_page == 0 && PrintJobNeedsKeepAlive(job.settings.platform) && !job.keepAliveStarted) {
     StartKeepAlive(kKeepAliveIntervalMs);
     job.keepAliveStarted = true;

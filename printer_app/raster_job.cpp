@@ -190,7 +190,10 @@ bool PreparePageHeader(AppJob* app, const cups_page_header2_t& in, cups_page_hea
   out->cupsMediaType = 0;
   out->Duplex = app->settings.prntFuncInfo[AUTODUPLEX].value != 0 ? CUPS_TRUE : CUPS_FALSE;
   out->Tumble = app->settings.prntFuncInfo[AUTODUPLEX].value == 2 ? CUPS_TRUE : CUPS_FALSE;
-  if (!CheckPageHeader(out, app->settings.customMargins, static_cast<int>(page))) {
+  // The custom sizes the application offers are the range of the paper table, so the table bounds
+  // the page: a larger one (PWG raster brings its own page size) would only cost memory.
+  if (!CheckPageHeader(out, app->settings.customMargins, static_cast<int>(page)) ||
+      !CheckPageSize(out, app->settings.paperSizeArray, nullptr, static_cast<int>(page))) {
     Fail(app, app->lastError.empty() ? "Page " + std::to_string(page) + ": the raster cannot be printed" : app->lastError);
     return false;
   }

@@ -53,16 +53,6 @@ bool EqualsNoCase(const std::string& a, const std::string& b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), SameLetter);
 }
 
-std::string QuotedPjlValue(const std::string& value) {
-  std::string safe;
-  for (char c : value) {
-    unsigned char byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7f || c == '"') continue;
-    safe.push_back(c);
-  }
-  return safe;
-}
-
 int ParseCopyCount(const char* text) {
   long value = LeadingNumber(text);
   return value > 0 ? static_cast<int>(value) : 1;

@@ -7,16 +7,15 @@
 #include <cstddef>
 #include <string>
 
+// QuotedPjlValue, shared with the raster filter.
+#include "pjl_value.h"
+
 // Offset of the first case-insensitive occurrence of needle in text at or after from, or npos.
 size_t FindNoCase(const std::string& text, const std::string& needle, size_t from = 0);
 bool ContainsNoCase(const std::string& text, const std::string& needle);
 bool StartsWithNoCase(const std::string& text, const std::string& prefix);
 bool EndsWithNoCase(const std::string& text, const std::string& suffix);
 bool EqualsNoCase(const std::string& a, const std::string& b);
-
-// A value to be written between double quotes in a PJL line: control characters (CR and LF
-// included), DEL and double quotes are dropped so the value cannot end the line or the quotes.
-std::string QuotedPjlValue(const std::string& value);
 
 // The copy count of argv[4]: its leading decimal number; anything that is not a positive number
 // counts as 1.

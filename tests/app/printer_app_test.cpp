@@ -376,6 +376,21 @@ TEST(PrinterApp, FailuresEndTheJobWithAClearError) {
   EXPECT_EQ(refused.state, IPP_JSTATE_ABORTED);
   EXPECT_NE(refused.message.find("300x300 dpi is not supported"), std::string::npos) << refused.message;
 
+  // A PWG raster page whose header claims a page far larger than any paper of the printer (the
+  // raster itself is small): refused before the core allocates the page.
+  std::string huge = dir.File("huge.pwg");
+  RasterPage hugePage = PatternPage("iso_a6_105x148mm", 600, 1);
+  hugePage.header.PageSize[0] = hugePage.header.PageSize[1] = 3370;
+  WritePwgRaster(huge, {hugePage});
+  id = server.Print("z", huge, "image/pwg-raster", "huge", {});
+  ASSERT_GT(id, 0) << server.error();
+  JobResult tooLarge = server.WaitForJob("z", id);
+  EXPECT_EQ(tooLarge.state, IPP_JSTATE_ABORTED);
+  EXPECT_NE(tooLarge.message.find("refused: PageSize = [ 3370 3370 ] is larger than the largest paper"),
+            std::string::npos)
+      << tooLarge.message;
+  EXPECT_EQ(server.Output("z", "huge"), "") << "nothing reached the printer";
+
   // A PDF that Ghostscript cannot read.
   std::string broken = dir.File("broken.pdf");
   WriteFile(broken, "%PDF-1.4\n1 0 obj << /Type /Catalog >> endobj\ntrailer << /Root 1 0 R >>\n%%EOF\n");

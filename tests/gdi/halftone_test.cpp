@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -39,7 +40,8 @@ Page Random(unsigned w, unsigned h, unsigned seed) {
   return p;
 }
 
-// Straightforward per-pixel model of the dither: the reference for the fast row code.
+// Straightforward per-pixel model of the dither: the reference for the fast row code. In
+// negative printing the first `real` pixels of a row are inverted and the rest is white.
 Bitmap Reference(const Page& p, unsigned real, int negative, const unsigned char* m, unsigned n, bool twoBit) {
   Bitmap out(static_cast<size_t>(p.w) * p.h / (twoBit ? 4 : 8), 0);
   size_t bit = 0;
@@ -117,7 +119,8 @@ TEST_F(HalftoneTest, FastRowsEqualThePerPixelModel) {
     Page p = Random(c.w, 8 * 13, c.w);
     unsigned long cov = 0;
     Bitmap got = Dither(p, c.real, c.negative, c.b1200, c.platform, &cov);
-    Bitmap want = Reference(p, c.real, c.negative, c.m, c.n, c.twoBit);
+    // The M printer inverts the whole row, padding included.
+    Bitmap want = Reference(p, c.platform == PLATFORM_M ? c.w : c.real, c.negative, c.m, c.n, c.twoBit);
     EXPECT_EQ(got, want) << c.platform << " " << c.b1200 << " " << c.w << " " << c.model;
     if (c.platform != PLATFORM_M) {
       unsigned long bits = 0;
@@ -127,12 +130,51 @@ TEST_F(HalftoneTest, FastRowsEqualThePerPixelModel) {
   }
 }
 
-TEST_F(HalftoneTest, NegativePaddingStaysWhiteAndIsNotCounted) {
-  Page p = Flat(32, 2, 255);  // white page: in negative every image pixel turns black
-  unsigned long cov = 0;
-  Bitmap out = Dither(p, 20, 1, 0, PLATFORM_Z, &cov);
-  EXPECT_EQ(out, Bitmap({0xFF, 0xFF, 0xF0, 0x00, 0xFF, 0xFF, 0xF0, 0x00}));
-  EXPECT_EQ(cov, 40u);
+// A white page in negative: every pixel of the raster turns black. The padding right of the
+// raster stays white and uncounted on C and Z; on M it is inverted with the page and prints black.
+TEST_F(HalftoneTest, NegativePaddingIsWhiteOnCAndZAndBlackOnM) {
+  struct Case {
+    int platform, b1200;
+    unsigned w, real;
+  } cases[] = {
+      {PLATFORM_Z, 0, 32, 20}, {PLATFORM_C, 0, 32, 20}, {PLATFORM_C, 1, 32, 20},
+      {PLATFORM_Z, 0, 21, 18},  // rows that are no whole bytes
+      {PLATFORM_M, 0, 32, 20}, {PLATFORM_M, 0, 21, 18}, {PLATFORM_M, 1, 32, 20},
+      {PLATFORM_M, 1, 30, 17},
+  };
+  const unsigned rows = 8;
+  for (const Case& c : cases) {
+    const bool m = c.platform == PLATFORM_M;
+    const unsigned bits = m && c.b1200 == 1 ? 2 : 1;
+    unsigned long cov = 0;
+    Bitmap out = Dither(Flat(c.w, rows, 255), c.real, 1, c.b1200, c.platform, &cov);
+    Bitmap want(out.size(), 0);
+    for (size_t pixel = 0; pixel < rows * c.w; ++pixel) {
+      if (!m && pixel % c.w >= c.real) continue;  // padding: white
+      for (unsigned b = 0; b < bits; ++b) {
+        size_t bit = pixel * bits + b;
+        want[bit / 8] |= static_cast<unsigned char>(0x80 >> (bit % 8));
+      }
+    }
+    EXPECT_EQ(out, want) << c.platform << " " << c.b1200 << " " << c.w << "/" << c.real;
+    EXPECT_EQ(cov, m ? 0 : rows * c.real) << c.platform << " " << c.w;  // M counts no coverage
+  }
+}
+
+// The four 14 x 14 quarters of the C 1200-dpi tile are one screen cell: at every position they
+// hold nearly the same threshold, so that a flat grey prints alike in all four.
+TEST_F(HalftoneTest, QuartersOfThe1200CTileAgree) {
+  for (unsigned y = 0; y < 14; ++y) {
+    for (unsigned x = 0; x < 14; ++x) {
+      int low = 255, high = 0;
+      for (unsigned q = 0; q < 4; ++q) {
+        int t = HT_TABLE_1200_C[(y + 14 * (q / 2)) * 28 + x + 14 * (q % 2)];
+        low = std::min(low, t), high = std::max(high, t);
+      }
+      // 3: the known rows 0 and 6 differ that much between the upper quarters themselves.
+      EXPECT_LE(high - low, 3) << "x " << x << " y " << y;
+    }
+  }
 }
 
 TEST_F(HalftoneTest, TwoBitLevels) {

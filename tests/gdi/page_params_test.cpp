@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 
 #include "common.h"
 #include "page_params.h"
@@ -190,6 +191,57 @@ TEST(PageHeaderCheck, LargestAcceptedPageFitsTheRecords) {
   EXPECT_EQ(geo.fwImgWPixel, 56192u);
   EXPECT_EQ(sp.userPrntAreaW, 56192);
   EXPECT_EQ(sp.userPhyPgW, 56166);
+}
+
+// The page must fit the printer's largest paper: the widest and the longest of its paper table
+// and of its custom sizes, two points of rounding allowed.
+TEST(PageSizeCheck, LargestPaperOfTheTableOrTheCustomSizes) {
+  const float legal[2] = {612, 1008}, larger[2] = {700, 1200}, none[2] = {0, 0};
+  struct Case {
+    const char* what;
+    PAPER_SIZE_INFO* table;
+    const float* customMax;
+    unsigned w, h;
+    bool accepted;
+  } cases[] = {
+      {"Legal", gPaperSizeArray_QD3820, nullptr, 612, 1008, true},
+      {"two points of rounding", gPaperSizeArray_QD3820, nullptr, 614, 1010, true},
+      {"wider", gPaperSizeArray_QD3820, nullptr, 615, 100, false},
+      {"longer", gPaperSizeArray_VK8244_VT9366, none, 100, 1011, false},
+      {"landscape A4", gPaperSizeArray_VK8388_VT8674, legal, 842, 595, false},
+      {"A0 square", gPaperSizeArray_QD3820MFP, legal, 3370, 3370, false},
+      {"long-edge A5", gPaperSizeArray_VK8388_VT8674, nullptr, 421, 595, true},
+      {"custom sizes beyond the table", gPaperSizeArray_QD3820, larger, 702, 1202, true},
+      {"beyond the custom sizes", gPaperSizeArray_QD3820, larger, 703, 1000, false},
+      {"custom sizes alone", nullptr, legal, 612, 1008, true},
+      {"beyond custom sizes alone", nullptr, legal, 612, 1011, false},
+      {"neither: CheckPageHeader bounds the page", nullptr, none, 3370, 3370, true},
+  };
+  for (const Case& c : cases) {
+    cups_page_header2_t header = GreyHeader(c.w, c.h, 1200, 100, 100);
+    testing::internal::CaptureStderr();
+    int accepted = CheckPageSize(&header, c.table, c.customMax, 5);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(accepted, c.accepted ? 1 : 0) << c.what;
+    if (c.accepted) {
+      EXPECT_TRUE(err.empty()) << c.what << ": " << err;
+    } else {
+      EXPECT_EQ(err.rfind("ERROR: Page 5 refused: PageSize = [ " + std::to_string(c.w) + " " + std::to_string(c.h) +
+                              " ] is larger than the largest paper of the printer (",
+                          0),
+                0u)
+          << c.what << ": " << err;
+    }
+  }
+  // Every paper of every table fits its own table.
+  for (PAPER_SIZE_INFO* table : {gPaperSizeArray_QD3820, gPaperSizeArray_QD3820MFP, gPaperSizeArray_VK8244_VT9366,
+                                 gPaperSizeArray_VK8388_VT8674}) {
+    for (PAPER_SIZE_INFO* row = table; row->cupsPaperW != -1; ++row) {
+      cups_page_header2_t header = GreyHeader(static_cast<unsigned>(row->cupsPaperW),
+                                              static_cast<unsigned>(row->cupsPaperH), 600, 100, 100);
+      EXPECT_EQ(CheckPageSize(&header, table, nullptr, 1), 1) << row->strPageSize;
+    }
+  }
 }
 
 TEST(StartDocRecord, Table) {

@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -68,7 +69,6 @@ TEST_F(PrintOptions, GetFunctionValueTable) {
       {0, 0, "InputSlot=ManualFeed", INPUTSLOT, 1},
       {0, 0, "InputSlot=autofeed", INPUTSLOT, 2},
       {0, 0, "Density=4", DENSITY, 4},
-      {0, 0, "Density=junk", DENSITY, 0},
       {0, 0, "TonerMode", TONERMODE, 1},  // a bare word is "true"
       {0, 0, "noTonerMode", TONERMODE, 0},
       {0, 0, "FeedLongEdge=TRUE", LONGEDGEFEED, 1},
@@ -84,6 +84,97 @@ TEST_F(PrintOptions, GetFunctionValueTable) {
     Apply(c.options);
     EXPECT_EQ(funcs[c.slot].value, c.expected) << c.options << " header " << c.duplex << "/" << c.tumble;
   }
+}
+
+// Density takes the PPD's choices 0 to 4. Anything else would reach the printer as its low byte
+// (-5 as 251): it is ignored with a DEBUG line, and the density the job had stays.
+TEST_F(PrintOptions, DensityOutsideTheChoicesIsIgnored) {
+  struct Case {
+    const char* options;
+    int before;  // the density before the options are read
+    int expected;
+    const char* logged;  // the DEBUG line, or nullptr for none
+  } cases[] = {
+      {"Density=0", 2, 0, nullptr},
+      {"Density=4", 2, 4, nullptr},
+      {"Density=3", 4, 3, nullptr},
+      {"Density=-5", 2, 2, "DEBUG: Density=-5 is not one of 0 to 4: the density stays 2\n"},
+      {"Density=-1", 3, 3, "DEBUG: Density=-1 is not one of 0 to 4: the density stays 3\n"},
+      {"Density=5", 2, 2, "DEBUG: Density=5 is not one of 0 to 4: the density stays 2\n"},
+      {"Density=251", 2, 2, "DEBUG: Density=251 is not one of 0 to 4: the density stays 2\n"},
+      {"Density=4294967298", 2, 2, "DEBUG: Density=4294967298 is not one of 0 to 4"},
+      {"Density=99999999999999999999", 2, 2, "DEBUG: Density=99999999999999999999 is not one of"},
+      {"Density=junk", 2, 2, "DEBUG: Density=junk is not one of 0 to 4: the density stays 2\n"},
+      {"Density=3x", 2, 2, "DEBUG: Density=3x is not one of"},
+      {"Density=2.5", 4, 4, "DEBUG: Density=2.5 is not one of"},
+      {"Density=+3", 2, 2, "DEBUG: Density=+3 is not one of"},
+      {"Density=", 2, 2, "DEBUG: Density= is not one of"},
+      // Job text in the log: no byte of it can end the line, and a long one is shortened.
+      {"Density='1\nERROR: x'", 2, 2, "DEBUG: Density=1?ERROR: x is not one of 0 to 4: the density stays 2\n"},
+      {"Density=1234567890123456789012345678901234567890", 2, 2,
+       "DEBUG: Density=12345678901234567890123456789012... is not one of"},
+  };
+  for (const Case& c : cases) {
+    InitPrintFuncInfo(funcs);
+    funcs[DENSITY].value = c.before;
+    testing::internal::CaptureStderr();
+    Apply(c.options);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(funcs[DENSITY].value, c.expected) << c.options;
+    if (c.logged == nullptr) {
+      EXPECT_EQ(err.find("Density"), std::string::npos) << c.options << "\n" << err;
+    } else {
+      EXPECT_NE(err.find(c.logged), std::string::npos) << c.options << "\n" << err;
+      EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 2) << err;  // with the ##Duplex line
+    }
+  }
+}
+
+// The custom-size limit of a PPD: ppdPageSizeLimits when it offers custom sizes, else its
+// ParamCustomPageSize ranges, else none.
+TEST_F(PrintOptions, CustomMaxSizeOfThePPD) {
+  const std::string base = ReadFile(SourcePath("tests/fixtures/ppd/platform_c.ppd"));
+  const std::string width = "*ParamCustomPageSize Width: 1 points 216 612\n";
+  const std::string height = "*ParamCustomPageSize Height: 2 points 360 1008\n";
+  ASSERT_NE(base.find(width), std::string::npos);
+  ASSERT_NE(base.find(height), std::string::npos);
+  auto without = [&](std::string text) {
+    text.erase(text.find(width), width.size());
+    text.erase(text.find(height), height.size());
+    return text;
+  };
+  const std::string offered = without(base) +
+                              "*VariablePaperSize: True\n"
+                              "*CustomPageSize True: \"pop pop pop <</PageSize[5 -2 roll]>>setpagedevice\"\n"
+                              "*ParamCustomPageSize Width: 1 points 216 700\n"
+                              "*ParamCustomPageSize Height: 2 points 360 1100\n"
+                              "*ParamCustomPageSize WidthOffset: 3 points 0 0\n"
+                              "*ParamCustomPageSize HeightOffset: 4 points 0 0\n"
+                              "*ParamCustomPageSize Orientation: 5 int 0 0\n";
+  struct Case {
+    const char* what;
+    std::string text;
+    float w, h;
+  } cases[] = {
+      {"ParamCustomPageSize only", base, 612, 1008},
+      {"custom sizes offered", offered, 700, 1100},
+      {"no custom sizes", without(base), 0, 0},
+  };
+  TempDir dir;
+  for (const Case& c : cases) {
+    WriteFile(dir.File("test.ppd"), c.text);
+    ppd_file_t* ppd = ppdOpenFile(dir.File("test.ppd").c_str());
+    ASSERT_NE(ppd, nullptr) << c.what;
+    float size[2] = {-1, -1};
+    GetCustomMaxSize(ppd, size);
+    EXPECT_EQ(size[0], c.w) << c.what;
+    EXPECT_EQ(size[1], c.h) << c.what;
+    ppdClose(ppd);
+  }
+  float size[2] = {-1, -1};
+  GetCustomMaxSize(nullptr, size);
+  EXPECT_EQ(size[0], 0);
+  EXPECT_EQ(size[1], 0);
 }
 
 TEST_F(PrintOptions, TrueSlotsAreOnlySwitchedOn) {
@@ -107,8 +198,12 @@ TEST_F(PrintOptions, CheckOptionKeyAddsPPDDefaults) {
       {"platform_z.ppd", "noTonerMode", "noTonerMode InputSlot=ManualFeed Density=4"},
       {"platform_z.ppd", "TonerMode=False", "TonerMode=False InputSlot=ManualFeed Density=4"},
       {"platform_z.ppd", "InputSlot=Auto Density=0", "InputSlot=Auto Density=0 TonerMode"},
+      // A Density that is no choice counts as none: the default comes after it, and wins.
+      {"platform_z.ppd", "Density=-5", "Density=-5 InputSlot=ManualFeed TonerMode Density=4"},
+      {"platform_z.ppd", "Density=dark", "Density=dark InputSlot=ManualFeed TonerMode Density=4"},
       // Density 3 adds nothing.
       {"manual_duplex_z.ppd", "", " InputSlot=Auto"},
+      {"manual_duplex_z.ppd", "Density=9", "Density=9 InputSlot=Auto"},
       // Case-sensitive tests on the raw string: "inputslot" does not count as a mention.
       {"platform_m.ppd", "inputslot=AutoFeed", "inputslot=AutoFeed InputSlot=Auto Density=2"},
   };

@@ -3,6 +3,8 @@
 // The real rastertoVarnel process on rasters written with libcups and the PPD fixtures.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -289,6 +291,219 @@ TEST_F(Program, NoDeviceCheckWithoutShortNickName) {
   ProcessResult r = Run(Fixture("platform_m.ppd"), Raster({SmallA4Page()}), "", run);
   EXPECT_EQ(r.exit_status, 0) << r.err;
   EXPECT_EQ(r.err.find("sup dev."), std::string::npos);
+}
+
+// ---- The printed page, read back with the stream inspector ----
+
+varnel_inspect::InspectResult Inspect(const ProcessResult& r) {
+  return varnel_inspect::InspectStream(reinterpret_cast<const uint8_t*>(r.out.data()), r.out.size());
+}
+
+// The C platform at 1200 dpi uses a 28 x 28 tile of four 14 x 14 quarters that are one screen
+// cell: a flat grey must get the same ink in all four, or it prints as a checkerboard of 14-pixel
+// squares. The page is small and has no paper row; its image starts at a tile corner.
+TEST_F(Program, FlatGreyOnC1200PrintsAlikeInTheFourQuarters) {
+  for (uint8_t grey : {64, 96, 128, 160, 192}) {
+    SCOPED_TRACE("grey " + std::to_string(grey));
+    ProcessResult r = Run(Fixture("platform_c.ppd"), Raster({FlatPage(GreyHeader(144, 144, 1200), grey)}),
+                          "DPI1200=True");
+    ASSERT_EQ(r.exit_status, 0) << r.err;
+    varnel_inspect::InspectResult inspected = Inspect(r);
+    ASSERT_TRUE(inspected.Clean()) << varnel_inspect::FormatDefects(inspected);
+    ASSERT_EQ(inspected.pages.size(), 1u);
+    const varnel_inspect::Page& page = inspected.pages[0];
+    ASSERT_TRUE(page.decoded);
+    const varnel_inspect::Bitmap& plane = page.plane;
+    ASSERT_EQ(plane.width, 2048u);  // (144 - 24) / 72 * 600 = 1000, to 1024, twice at 1200 dpi
+    ASSERT_EQ(plane.height, 2000u);
+    double black[4] = {0, 0, 0, 0}, pixels[4] = {0, 0, 0, 0};
+    for (unsigned y = 0; y < plane.height; ++y) {
+      for (unsigned x = 0; x < plane.width; ++x) {
+        unsigned quarter = (y % 28) / 14 * 2 + (x % 28) / 14;
+        black[quarter] += plane.Bit(x, y);
+        pixels[quarter] += 1;
+      }
+    }
+    double all = (black[0] + black[1] + black[2] + black[3]) / (pixels[0] + pixels[1] + pixels[2] + pixels[3]);
+    EXPECT_NEAR(all, 1 - grey / 255.0, 0.03);
+    for (int q = 0; q < 4; ++q) EXPECT_NEAR(black[q] / pixels[q], all, 0.01) << "quarter " << q;
+  }
+}
+
+// Negative printing turns the page over, white to black. The strip right of the raster stays
+// white on C and Z; the M printer inverts every pixel, so there it is black too.
+TEST_F(Program, NegativePaddingRightOfTheRasterIsBlackOnlyOnM) {
+  struct Case {
+    const char* ppd;
+    const char* options;
+    bool paddingBlack;
+  } cases[] = {
+      {"platform_m.ppd", "NegativePrint=True", true},
+      {"platform_m.ppd", "NegativePrint=True DPI1200=True", true},  // two bits a pixel
+      {"platform_z.ppd", "NegativePrint=True", false},
+      {"platform_c.ppd", "NegativePrint=True", false},
+  };
+  const unsigned rasterWidth = 600;
+  std::string raster = Raster({FlatPage(GreyHeader(144, 144, 600, rasterWidth, 600), 255)});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.ppd) + " " + c.options);
+    ProcessResult r = Run(Fixture(c.ppd), raster, c.options);
+    ASSERT_EQ(r.exit_status, 0) << r.err;
+    varnel_inspect::InspectResult inspected = Inspect(r);
+    ASSERT_TRUE(inspected.Clean()) << varnel_inspect::FormatDefects(inspected);
+    ASSERT_EQ(inspected.pages.size(), 1u);
+    const varnel_inspect::Page& page = inspected.pages[0];
+    ASSERT_TRUE(page.decoded);
+    ASSERT_EQ(page.pixelWidth, 1024u);  // (144 - 24) / 72 * 600 = 1000, to 1024
+    const unsigned bits = page.bitsPerPixel;
+    unsigned long rasterWhite = 0, paddingBlack = 0, paddingBits = 0;
+    for (unsigned y = 0; y < page.plane.height; ++y) {
+      for (unsigned x = 0; x < page.plane.width; ++x) {
+        bool bit = page.plane.Bit(x, y);
+        if (x < rasterWidth * bits) {
+          rasterWhite += !bit;
+        } else {
+          paddingBlack += bit;
+          ++paddingBits;
+        }
+      }
+    }
+    EXPECT_EQ(rasterWhite, 0u) << "the white raster prints black";
+    EXPECT_GT(paddingBits, 0u);
+    EXPECT_EQ(paddingBlack, c.paddingBlack ? paddingBits : 0) << "of " << paddingBits;
+  }
+}
+
+// A page larger than the printer's largest paper (of its paper table, or of the PPD's custom
+// sizes) is refused before anything is allocated for it; pages those allow still print, with a
+// little room for rounding.
+TEST_F(Program, PagesLargerThanThePrinterTakesAreRefused) {
+  struct Case {
+    const char* what;
+    const char* ppd;
+    unsigned w, h, dpi;
+    const char* options;
+    bool prints;
+  } cases[] = {
+      // 3370 x 3370 points at 1200 dpi would be a grey page of 3.1 GB on C.
+      {"A0 square at 1200 dpi", "platform_c.ppd", 3370, 3370, 1200, "DPI1200=True", false},
+      {"Legal at 1200 dpi", "platform_c.ppd", 612, 1008, 1200, "DPI1200=True", true},
+      {"Legal and two points", "platform_c.ppd", 614, 1010, 600, "", true},
+      {"three points wider than Legal", "platform_c.ppd", 615, 1008, 600, "", false},
+      {"three points longer than Legal", "platform_z.ppd", 612, 1011, 600, "", false},
+      {"landscape A4", "platform_z.ppd", 842, 595, 600, "", false},
+      {"long-edge A5", "platform_m.ppd", 421, 595, 600, "", true},
+      {"A5 fed long edge first", "platform_m.ppd", 420, 595, 600, "FeedLongEdge=True", true},
+      {"A3 printed on the A4 the job names", "platform_c.ppd", 842, 1191, 600, "PageSize=A4", true},
+      {"A3 without a paper to print it on", "platform_c.ppd", 842, 1191, 600, "", false},
+      // No paper table: the PPD's custom sizes (up to 612 x 1008) bound the page.
+      {"custom size of a model without a table", "unknown.ppd", 600, 1000, 600, "", true},
+      {"beyond the custom sizes", "unknown.ppd", 700, 900, 600, "", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    // A small raster: the page size alone decides.
+    ProcessResult r = Run(Fixture(c.ppd), Raster({FlatPage(GreyHeader(c.w, c.h, c.dpi, 400, 400), 0)}), c.options);
+    if (c.prints) {
+      EXPECT_EQ(r.exit_status, 0) << r.err;
+      EXPECT_NE(r.err.find("PAGE: 1 1\n"), std::string::npos);
+      EXPECT_EQ(r.err.find("refused"), std::string::npos) << r.err;
+      if (std::string(c.ppd) == "unknown.ppd") {
+        EXPECT_TRUE(r.out.empty());  // a model of no known platform gets no stream
+      } else {
+        varnel_inspect::InspectResult inspected = Inspect(r);
+        EXPECT_TRUE(inspected.Clean()) << varnel_inspect::FormatDefects(inspected);
+        EXPECT_EQ(inspected.pages.size(), 1u);
+      }
+    } else {
+      EXPECT_EQ(r.exit_status, 1);
+      std::vector<std::string> errors = ErrorLines(r.err);
+      EXPECT_EQ(errors.size(), 2u) << r.err;
+      if (errors.size() == 2) {
+        EXPECT_EQ(errors[0].rfind("ERROR: Page 1 refused: PageSize = [ " + std::to_string(c.w) + " " +
+                                      std::to_string(c.h) + " ] is larger than the largest paper of the printer",
+                                  0),
+                  0u)
+            << errors[0];
+        EXPECT_EQ(errors[1], "ERROR: No pages found!");
+      }
+      EXPECT_EQ(r.err.find("PAGE:"), std::string::npos);
+      EXPECT_TRUE(r.out.empty());
+    }
+  }
+  // After a page that printed, the job ends with that page.
+  ProcessResult r = Run(Fixture("platform_c.ppd"),
+                        Raster({SmallA4Page(), FlatPage(GreyHeader(3370, 3370, 1200, 400, 400), 0)}), "DPI1200=True");
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_NE(r.err.find("ERROR: Page 2 refused: PageSize = [ 3370 3370 ]"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("PAGE: 2"), std::string::npos);
+  varnel_inspect::InspectResult inspected = Inspect(r);
+  EXPECT_TRUE(inspected.Clean()) << varnel_inspect::FormatDefects(inspected);
+  EXPECT_EQ(inspected.pages.size(), 1u);
+}
+
+// The density the printer gets: a Density that is no choice of the PPD (0 to 4) is ignored, on
+// C and M for the built-in 2, on Z for the PPD's default (4 in the fixture), which the filter
+// adds to the options there. (The Z fixture saves toner by default, which sends density 0.)
+TEST_F(Program, DensityThatIsNoChoiceReachesThePrinterAsTheDefault) {
+  struct Case {
+    const char* ppd;
+    const char* options;
+    long long density;
+    bool ignored;
+  } cases[] = {
+      {"platform_c.ppd", "Density=-5", 2, true},
+      {"platform_c.ppd", "Density=3", 3, false},
+      {"platform_c.ppd", "Density=7", 2, true},
+      {"platform_z.ppd", "noTonerMode Density=-5", 4, true},
+      {"platform_z.ppd", "noTonerMode Density=1", 1, false},
+      {"platform_z.ppd", "noTonerMode Density=x", 4, true},
+      {"platform_m.ppd", "Density=-5", 2, true},
+      {"platform_m.ppd", "Density=0", 0, false},
+      {"platform_m.ppd", "Density=300", 2, true},
+  };
+  std::string raster = Raster({SmallA4Page()});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.ppd) + " " + c.options);
+    ProcessResult r = Run(Fixture(c.ppd), raster, c.options);
+    ASSERT_EQ(r.exit_status, 0) << r.err;
+    varnel_inspect::InspectResult inspected = Inspect(r);
+    ASSERT_TRUE(inspected.Clean()) << varnel_inspect::FormatDefects(inspected);
+    ASSERT_EQ(inspected.pages.size(), 1u);
+    // C and Z send the density with the document, M with every page.
+    const bool m = std::string(c.ppd) == "platform_m.ppd";
+    EXPECT_EQ(varnel_inspect::FieldValue(m ? inspected.pages[0].fields : inspected.document.fields, "density"),
+              c.density);
+    EXPECT_EQ(r.err.find("DEBUG: Density=") != std::string::npos, c.ignored) << r.err;
+  }
+}
+
+// The host name of the Z job header comes from the system and can hold any byte (DHCP sets it).
+// Here the real program runs in a UTS namespace of its own whose host name holds a CR, other
+// control bytes, DEL and quotes (the kernel's proc file takes any byte but LF): the header keeps
+// exactly its own lines.
+TEST_F(Program, HostNameWithControlBytesAddsNoPjlLine) {
+  if (geteuid() != 0) GTEST_SKIP() << "setting the host name in a namespace of its own (unshare -u) needs root";
+  ProcessResult probe = RunProgram("/usr/bin/unshare", {"-u", "true"});
+  if (probe.exit_status != 0) GTEST_SKIP() << "unshare -u is not allowed here: " << probe.err;
+  RunOptions run;
+  run.env.push_back("PPD=" + Fixture("platform_z.ppd"));
+  run.env.push_back("VARNEL_TEST_HOST=evil\r@PJL SET COPIES=99\x01\x7f\"q");
+  const std::string script = "printf %s \"$VARNEL_TEST_HOST\" > /proc/sys/kernel/hostname && exec \"$0\" \"$@\"";
+  ProcessResult r = RunProgram("/usr/bin/unshare",
+                               {"-u", "--", "/bin/sh", "-c", script, Filter(), "42", "user", "title", "1", "",
+                                Raster({SmallA4Page()})},
+                               run);
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  varnel_inspect::InspectResult inspected = Inspect(r);
+  EXPECT_TRUE(inspected.Clean()) << varnel_inspect::FormatDefects(inspected);
+  // The fixture's model (K5916) also gets the language version line.
+  ASSERT_EQ(inspected.document.pjl.size(), 5u);
+  EXPECT_EQ(inspected.document.pjl[0], "@PJL");
+  EXPECT_EQ(inspected.document.pjl[1], "@PJL LANGUAGEVERSION=1.0");
+  EXPECT_EQ(inspected.document.pjl[2].rfind("@PJL JOBTIME=", 0), 0u);
+  EXPECT_EQ(inspected.document.pjl[3], "@PJL JOBOWNER=evil@PJL SET COPIES=99q");
+  EXPECT_EQ(inspected.document.pjl[4], "@PJL ENTER LANGUAGE=PL");
 }
 
 // ---- Signals, with the input held at a known point ----

@@ -5,10 +5,12 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "prnt.h"
 #include "prnt_records.h"
 #include "stream_capture.h"
+#include "stream_inspect.h"
 
 using namespace varnel_test;
 
@@ -48,7 +50,11 @@ long Find(const Stream& s, const Stream& part) {
 class SequenceTest : public ::testing::Test {
  protected:
   void SetUp() override { ResetSink(); gPPDFile[0] = '\0'; }
-  void TearDown() override { ResetSink(); gPPDFile[0] = '\0'; }
+  void TearDown() override {
+    ResetSink();
+    gPPDFile[0] = '\0';
+    gGetHostName = gethostname;
+  }
 };
 
 }  // namespace
@@ -116,6 +122,65 @@ TEST_F(SequenceTest, StartDocZCachesOnlyTheMarkedSteps) {
   close(fd);
   unlink(path);
   EXPECT_EQ(cached, Cat({TextBytes("\r\n"), k00, Bytes({0x0B, 5, 0x1F, 0, 0xD1}), k00, k00, k00}));
+}
+
+namespace {
+
+// Stand-in for gethostname: the name of the computer the test pretends to run on.
+const char* gStandInName = "";
+size_t gStandInLength = 0;  // bytes of gStandInName to copy, without NUL when it fills the buffer
+int gStandInResult = 0;
+
+int StandInHostName(char* name, size_t length) {
+  memcpy(name, gStandInName, std::min(length, gStandInLength));
+  return gStandInResult;
+}
+
+}  // namespace
+
+// The host name reaches the Z job header as the "@PJL JOBOWNER=" value. It can come from DHCP, so
+// it may hold CR LF or other control bytes: the header must keep its own lines whatever it holds.
+TEST_F(SequenceTest, HostNameCannotAddPjlLines) {
+  const std::string x40(40, 'x');
+  const std::string full(300, 'h');
+  struct Case {
+    const char* what;
+    std::string name;
+    size_t length;  // bytes the stand-in copies (npos: the name and its NUL)
+    int result;
+    std::string owner;  // the value of the JOBOWNER line
+  } cases[] = {
+      {"plain name", "printhost.example", std::string::npos, 0, "printhost.example"},
+      {"CR LF and a PJL command", "evil\r\n@PJL SET COPIES=99", std::string::npos, 0, "evil@PJL SET COPIES=99"},
+      {"bare LF, bare CR, tab", "a\nb\rc\td", std::string::npos, 0, "abcd"},
+      {"other control bytes, DEL, quotes", "q\x01\x1b%-12345X\x7f\"z\"", std::string::npos, 0, "q%-12345Xz"},
+      {"bytes above 0x7F are text", "h\xc3\xb4te", std::string::npos, 0, "h\xc3\xb4te"},
+      {"longer than 32 bytes", x40, std::string::npos, 0, x40.substr(0, 32)},
+      {"cleaned before it is cut", "\r\n\r\n" + x40, std::string::npos, 0, x40.substr(0, 32)},
+      {"fills the buffer without NUL", full, full.size(), 0, full.substr(0, 32)},
+      {"empty", "", std::string::npos, 0, ""},
+      {"gethostname fails", "junk", std::string::npos, -1, ""},
+  };
+  gGetHostName = StandInHostName;
+  for (const Case& c : cases) {
+    gStandInName = c.name.c_str();
+    gStandInLength = c.length == std::string::npos ? c.name.size() + 1 : c.length;
+    gStandInResult = c.result;
+    GDI_START_DOC_PARAM d = Doc();
+    int ok = 0;
+    Stream out = CaptureStdout([&] { ok = Prnt_StartDoc(&d, PLATFORM_Z); });
+    ASSERT_EQ(ok, 1) << c.what;
+    varnel_inspect::InspectResult inspected = varnel_inspect::InspectStream(out);
+    const std::string time(reinterpret_cast<const char*>(pjlPostSendTime), 16);
+    const std::vector<std::string> expected = {"@PJL", "@PJL JOBTIME=" + time, "@PJL JOBOWNER=" + c.owner,
+                                               "@PJL ENTER LANGUAGE=PL"};
+    EXPECT_EQ(inspected.document.pjl, expected) << c.what;
+    // The whole header, byte for byte, up to the first record.
+    std::string text(out.begin(), out.end());
+    EXPECT_EQ(text.substr(0, text.find("\r\n@PJL ENTER LANGUAGE=PL\r\n")),
+              "\x1b%-12345X@PJL\r\n@PJL JOBTIME=" + time + "\r\n@PJL JOBOWNER=" + c.owner)
+        << c.what;
+  }
 }
 
 TEST_F(SequenceTest, StartDocM) {
