@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "inspect_internal.h"
+#include "sequence_check.h"
 
 namespace varnel_inspect {
 
@@ -51,32 +52,75 @@ std::string Hex(unsigned long value, int digits) {
 
 std::string OffsetText(size_t offset) { return "offset " + std::to_string(offset); }
 
-InspectResult InspectStream(const uint8_t* data, size_t size, const InspectLimits& limits) {
+size_t InspectContext::AddItem(Item item) {
+  if (stopped) return kNoItem;
+  std::vector<Item>& items = result->items;
+  if (items.size() >= limits.maxItems) {
+    stopped = true;
+    // Not counted against the defect limit: it says why the rest of the stream is not read.
+    result->defects.push_back({item.offset, "more than " + std::to_string(limits.maxItems) +
+                                                " items: the stream is not inspected beyond " +
+                                                OffsetText(item.offset)});
+    return kNoItem;
+  }
+  items.push_back(std::move(item));
+  return items.size() - 1;
+}
+
+void InspectContext::Record(std::vector<Defect>* to, size_t offset, const std::string& what) {
+  if (result->defects.size() + pageDefects_.size() >= limits.maxDefects) {
+    ++defectsNotListed_;
+    return;
+  }
+  to->push_back({offset, what});
+}
+
+void InspectContext::FinishDefects() {
+  std::vector<Defect>& defects = result->defects;
+  defects.insert(defects.end(), pageDefects_.begin(), pageDefects_.end());
+  pageDefects_.clear();
+  if (defectsNotListed_ > 0)
+    defects.push_back({size, std::to_string(defectsNotListed_) + " more defects are not listed"});
+  defectsNotListed_ = 0;
+}
+
+InspectResult InspectStream(const uint8_t* data, size_t size, const InspectLimits& limits,
+                            const PageVisitor& visitor) {
   InspectResult result;
   result.streamBytes = size;
   InspectContext context;
   context.data = data;
   context.size = size;
   context.result = &result;
-  context.maxImageBytes = limits.maxImageBytes;
+  context.limits = limits;
+  context.visitor = &visitor;
   result.platform = DetectPlatform(data, size);
   if (result.platform == Platform::Unknown) {
     context.AddDefect(0, size == 0 ? "empty stream"
                                    : "stream starts with neither the C UEL, nor the UEL with \"@PJL\" (Z) or "
                                      "\"JZJZ\" (M)");
+    context.FinishDefects();
     return result;
   }
+  SequenceCheck sequence(&context);
+  context.sequence = &sequence;
   if (result.platform == Platform::M) {
     TokenizeM(&context);
   } else {
     TokenizeCZ(&context);
   }
-  CheckSequence(&context);
+  sequence.Finish();
+  context.sequence = nullptr;
+  context.FinishDefects();
   return result;
 }
 
+InspectResult InspectStream(const uint8_t* data, size_t size, const InspectLimits& limits) {
+  return InspectStream(data, size, limits, PageVisitor());
+}
+
 InspectResult InspectStream(const std::vector<uint8_t>& data, const InspectLimits& limits) {
-  return InspectStream(data.data(), data.size(), limits);
+  return InspectStream(data.data(), data.size(), limits, PageVisitor());
 }
 
 }  // namespace varnel_inspect

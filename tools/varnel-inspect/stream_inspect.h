@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -76,14 +77,34 @@ struct InspectResult {
 };
 
 struct InspectLimits {
-  // Images whose header asks for more bitmap memory are reported, not decoded. The default
-  // admits the largest page the filter can make; decoding one takes seconds, as it is linear in
-  // the pixels however few bytes announce them.
-  unsigned long long maxImageBytes = 512ull << 20;
+  // An image whose bitmap (rows padded to whole bytes) would take more is reported, not
+  // decoded, and so is a Z page whose bands would stack to more. The default admits the largest
+  // page the filter makes: a 3370-point square at 1200 dpi on the C platform, 56192 x 56176
+  // dots, 376 MiB. While an image is decoded, libjbig holds its bitmap and a layer of a quarter
+  // of it and the inspector copies the bitmap out, so the peak is about 2.25 times this; images
+  // are decoded one at a time. Decoding is linear in the pixels however few bytes announce them:
+  // the largest takes seconds.
+  unsigned long long maxImageBytes = 384ull << 20;
+  // A stream of more items is inspected up to there, with a defect saying so. An item takes
+  // about 100 to 900 bytes; the longest real jobs have a few hundred thousand (a Z page has
+  // about 70 items at A4, 230 at A0). Without it, 8 MB of filler pairs would take 500 MB.
+  size_t maxItems = size_t{1} << 20;
+  // Defects after this many are counted in one last defect instead of being listed.
+  size_t maxDefects = 100000;
+  // true: every decoded page keeps its plane in InspectResult::pages. false: a page's plane is
+  // released once the page visitor has seen it (plane.width and plane.height stay, plane.rows
+  // is emptied), so that the memory taken does not grow with the pages of the stream.
+  bool keepPlanes = true;
 };
+
+// Called with each page once it is complete and checked, in stream order, before the next page
+// is read: page.plane holds the page's image when page.decoded. The visitor may change or take
+// the plane. The defects of the page are in the result that InspectStream returns.
+using PageVisitor = std::function<void(Page& page)>;
 
 InspectResult InspectStream(const uint8_t* data, size_t size, const InspectLimits& limits = InspectLimits());
 InspectResult InspectStream(const std::vector<uint8_t>& data, const InspectLimits& limits = InspectLimits());
+InspectResult InspectStream(const uint8_t* data, size_t size, const InspectLimits& limits, const PageVisitor& visitor);
 
 // Text forms used by the program.
 std::string FormatListing(const InspectResult& result);
@@ -94,7 +115,7 @@ std::string FormatDefects(const InspectResult& result);
 // four grey levels, 0 = white ... 3 = black). Return false with `error` set on failure.
 bool WritePbm(const std::string& path, const Bitmap& plane, std::string* error);
 bool WritePng(const std::string& path, const Page& page, std::string* error);
-// Writes DIR/page-NNN.png and DIR/page-NNN.pbm for every decoded page.
+// Writes DIR/page-NNN.png and DIR/page-NNN.pbm for every decoded page whose plane was kept.
 bool WritePagePictures(const std::string& folder, const InspectResult& result, std::string* error);
 
 }  // namespace varnel_inspect
