@@ -78,7 +78,9 @@ struct InspectResult {
 
 struct InspectLimits {
   // An image whose bitmap (rows padded to whole bytes) would take more is reported, not
-  // decoded, and so is a Z page whose bands would stack to more. The default admits the largest
+  // decoded, and so is a Z page whose bands would stack to more; the page under assembly and
+  // the band being decoded count together (a Z page is at most 28096 x 28088, 94 MiB, at
+  // 600 dpi, and its bands take 0.9 MiB). The default admits the largest
   // page the filter makes: a 3370-point square at 1200 dpi on the C platform, 56192 x 56176
   // dots, 376 MiB. While an image is decoded, libjbig holds its bitmap and a layer of a quarter
   // of it and the inspector copies the bitmap out, so the peak is about 2.25 times this; images
