@@ -253,3 +253,30 @@ TEST(InspectMemory, ManyChecksumRecordsInAPageAreSummedOnce) {
 }
 
 }  // namespace
+
+namespace {
+
+// Each try at a keep-alive pair inside a data block decodes the whole image again; the tries
+// stop when the stream's repair pixels are spent, and the block is then reported as it decodes.
+TEST(InspectWork, RepairTriesStopWhenTheirPixelsAreSpent) {
+  Pieces c = StreamC({Page(64, 300, 21)});
+  Bytes& data = c[Find(c, "data")].bytes;
+  size_t at = 30;
+  while (data[at - 1] == 0 || data[at] == 0) ++at;
+  data.insert(data.begin() + at, {0, 0});
+  Bytes stream = Join(c);
+  InspectLimits limits;
+  limits.maxRepairPixels = 64 * 300 + 1;  // one try of this image
+  InspectResult repaired = InspectStream(stream, limits);
+  ASSERT_EQ(repaired.defects.size(), 1u) << DefectText(repaired);
+  EXPECT_NE(repaired.defects[0].what.find("filler pair 00 00 inside the JBIG data"), std::string::npos);
+  EXPECT_TRUE(repaired.pages[0].decoded);
+  limits.maxRepairPixels -= 1;
+  InspectResult spent = InspectStream(stream, limits);
+  EXPECT_EQ(DefectText(spent).find("filler pair"), std::string::npos) << DefectText(spent);
+  EXPECT_NE(DefectText(spent).find("JBIG data at offset " + std::to_string(OffsetOf(c, Find(c, "data")))),
+            std::string::npos)
+      << DefectText(spent);
+}
+
+}  // namespace

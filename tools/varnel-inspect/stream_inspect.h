@@ -91,6 +91,11 @@ struct InspectLimits {
   // about 100 to 900 bytes; the longest real jobs have a few hundred thousand (a Z page has
   // about 70 items at A4, 230 at A0). Without it, 8 MB of filler pairs would take 500 MB.
   size_t maxItems = size_t{1} << 20;
+  // A C or Z data block that fails to decode may hold a keep-alive pair written into it; each
+  // try without one of its zero pairs decodes the whole image again. All tries of a stream
+  // share this many pixels (about 15 A4 pages at 600 dpi, seconds of decoding); once they are
+  // spent, a damaged block is reported as it decodes.
+  unsigned long long maxRepairPixels = 512ull << 20;
   // Defects after this many are counted in one last defect instead of being listed.
   size_t maxDefects = 100000;
   // true: every decoded page keeps its plane in InspectResult::pages. false: a page's plane is

@@ -19,7 +19,11 @@ constexpr size_t kMaxLineBytes = 512;
 class CzTokenizer {
  public:
   explicit CzTokenizer(InspectContext* context)
-      : c_(*context), data_(context->data), size_(context->size), platform_(context->result->platform) {}
+      : c_(*context),
+        data_(context->data),
+        size_(context->size),
+        platform_(context->result->platform),
+        repairPixelsLeft_(context->limits.maxRepairPixels) {}
 
   void Run() {
     while (pos_ < size_ && !c_.stopped) {
@@ -312,8 +316,7 @@ class CzTokenizer {
   size_t size_;
   Platform platform_;
   size_t pos_ = 0;
-  static constexpr unsigned long long kRepairPixelBudget = 512ull << 20;  // about 15 A4 pages at 600 dpi
-  unsigned long long repairPixelsLeft_ = kRepairPixelBudget;
+  unsigned long long repairPixelsLeft_;  // InspectLimits::maxRepairPixels less the tries so far
 };
 
 }  // namespace
