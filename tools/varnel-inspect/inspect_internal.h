@@ -57,6 +57,7 @@ struct InspectContext {
   unsigned long long heldBitmapBytes = 0;
   // Set when the item list is full: the tokenizer stops.
   bool stopped = false;
+  unsigned long long itemHeapBytes = 0;  // what the items' fields and strings take
 
   // Defects of the splitting, listed first, and of the sequence and page checks.
   void AddDefect(size_t offset, const std::string& what) { Record(&result->defects, offset, what); }

@@ -103,8 +103,12 @@ void PageAssembler::OnDocumentItem(const Item& item, size_t index) {
   }
 }
 
+// The entries behind a START_DOC_CMD or START_PAGE_CMD (3, 14 or 17 of them), the first 64 of
+// a command that announces more: each becomes a field of the document or the page.
 void PageAssembler::CollectMParams(size_t index, FieldList* fields) {
-  for (size_t i = index + 1; i < r_.items.size() && r_.items[i].kind == ItemKind::MParam; ++i) {
+  constexpr size_t kMaxEntries = 64;
+  for (size_t i = index + 1;
+       i < r_.items.size() && i - index <= kMaxEntries && r_.items[i].kind == ItemKind::MParam; ++i) {
     const Item& entry = r_.items[i];
     fields->push_back({entry.name, FieldValue(entry.fields, "value")});
     fields->push_back({"id:" + entry.name, FieldValue(entry.fields, "paramCmd")});

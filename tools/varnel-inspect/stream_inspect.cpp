@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "stream_inspect.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "inspect_internal.h"
@@ -52,17 +53,43 @@ std::string Hex(unsigned long value, int digits) {
 
 std::string OffsetText(size_t offset) { return "offset " + std::to_string(offset); }
 
+namespace {
+
+// A heap block as malloc hands it out: a header word, rounded up to 16 bytes, 32 at least.
+size_t BlockBytes(size_t bytes) { return std::max<size_t>(32, (bytes + 8 + 15) & ~size_t{15}); }
+
+size_t HeapBytes(const std::string& text) {
+  return text.capacity() > std::string().capacity() ? BlockBytes(text.capacity() + 1) : 0;
+}
+
+// The memory an item takes besides its place in the list: its fields and its strings.
+unsigned long long ItemHeapBytes(const Item& item) {
+  unsigned long long bytes = HeapBytes(item.name) + HeapBytes(item.text);
+  if (item.fields.capacity() > 0) bytes += BlockBytes(item.fields.capacity() * sizeof(Field));
+  for (const Field& field : item.fields) bytes += HeapBytes(field.name);
+  return bytes;
+}
+
+}  // namespace
+
 size_t InspectContext::AddItem(Item item) {
   if (stopped) return kNoItem;
   std::vector<Item>& items = result->items;
-  if (items.size() >= limits.maxItems) {
+  // The list grows by doubling, done here so that its whole capacity is counted.
+  const size_t capacity = items.size() < items.capacity() ? items.capacity() : std::max<size_t>(64, 2 * items.size());
+  const unsigned long long heap = ItemHeapBytes(item);
+  const unsigned long long bytes = itemHeapBytes + heap + static_cast<unsigned long long>(capacity) * sizeof(Item);
+  if (bytes > limits.maxItemBytes) {
     stopped = true;
     // Not counted against the defect limit: it says why the rest of the stream is not read.
-    result->defects.push_back({item.offset, "more than " + std::to_string(limits.maxItems) +
-                                                " items: the stream is not inspected beyond " +
-                                                OffsetText(item.offset)});
+    result->defects.push_back({item.offset, "the " + std::to_string(items.size()) + " items so far take " +
+                                                std::to_string(itemHeapBytes + items.capacity() * sizeof(Item)) +
+                                                " bytes, the limit is " + std::to_string(limits.maxItemBytes) +
+                                                ": the stream is not inspected beyond " + OffsetText(item.offset)});
     return kNoItem;
   }
+  if (capacity != items.capacity()) items.reserve(capacity);
+  itemHeapBytes += heap;
   items.push_back(std::move(item));
   return items.size() - 1;
 }

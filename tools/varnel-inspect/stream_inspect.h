@@ -87,10 +87,12 @@ struct InspectLimits {
   // are decoded one at a time. Decoding is linear in the pixels however few bytes announce them:
   // the largest takes seconds.
   unsigned long long maxImageBytes = 384ull << 20;
-  // A stream of more items is inspected up to there, with a defect saying so. An item takes
-  // about 100 to 900 bytes; the longest real jobs have a few hundred thousand (a Z page has
-  // about 70 items at A4, 230 at A0). Without it, 8 MB of filler pairs would take 500 MB.
-  size_t maxItems = size_t{1} << 20;
+  // The item list: once it would take more than this (the list's capacity, the heap blocks of
+  // the items' fields and strings), the stream is inspected up to there, with a defect saying
+  // so. A filler pair of two bytes becomes an item of 112 bytes, an M parameter entry of 12
+  // bytes one of about 300: 8 MB streams of them took 470 MB and 375 MB. A Z page (A4 at
+  // 600 dpi) takes about 30 kB, a C page 3 kB, an M page 5 kB: this admits some 4000 Z pages.
+  unsigned long long maxItemBytes = 128ull << 20;
   // A C or Z data block that fails to decode may hold a keep-alive pair written into it; each
   // try without one of its zero pairs decodes the whole image again. All tries of a stream
   // share this many pixels (about 15 A4 pages at 600 dpi, seconds of decoding); once they are
