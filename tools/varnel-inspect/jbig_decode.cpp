@@ -51,15 +51,16 @@ JbigDecode DecodeJbig(const uint8_t* data, size_t size, unsigned long long maxIm
   }
   // libjbig allocates the whole bitmap and a layer of half its width and height as soon as it
   // has read the header, and aborts the program when memory cannot be had.
-  const std::string announced = "JBIG header size " + std::to_string(header.width) + " x " + std::to_string(header.height);
+  const std::string announced =
+      "JBIG header size " + std::to_string(header.width) + " x " + std::to_string(header.height);
   if (header.width == 0 || header.width > 0xFFFFFFul) {
     out.error = announced + " is not plausible";
     return out;
   }
   const unsigned long long bytes = BitmapBytes(header.width, header.height);
   if (bytes > maxImageBytes) {
-    out.error = announced + " is not plausible: its bitmap takes " + std::to_string(bytes) + " bytes, the limit leaves " +
-                std::to_string(maxImageBytes);
+    out.error = announced + " is not plausible: its bitmap takes " + std::to_string(bytes) +
+                " bytes, the limit leaves " + std::to_string(maxImageBytes);
     return out;
   }
   DecoderState decoder;
