@@ -4,6 +4,7 @@
 #pragma once
 
 #include <map>
+#include <vector>
 #include <string>
 
 #include "stream_inspect.h"
@@ -26,24 +27,55 @@ struct JbigHeader {
 };
 constexpr size_t kJbigHeaderBytes = 20;
 bool ParseJbigHeader(const uint8_t* data, size_t size, JbigHeader* header);
+// Bytes of the bitmap of a width x height image, rows padded to whole bytes.
+inline unsigned long long BitmapBytes(unsigned long long width, unsigned long long height) {
+  return (width + 7) / 8 * height;
+}
+// Decodes the image at the start of the buffer unless its bitmap would take more than
+// maxImageBytes.
 JbigDecode DecodeJbig(const uint8_t* data, size_t size, unsigned long long maxImageBytes);
 
-// Shared state of one inspection run.
+class SequenceCheck;
+
+// Shared state of one inspection run. The tokenizer adds items; after each of its steps the
+// sequence check takes the new ones, so that a page is assembled, handed to the visitor and
+// released while the stream is still being split.
 struct InspectContext {
+  static constexpr size_t kNoItem = static_cast<size_t>(-1);
+
   const uint8_t* data = nullptr;
   size_t size = 0;
   InspectResult* result = nullptr;
-  unsigned long long maxImageBytes = 0;
-  // Images decoded while splitting the stream (C and Z data blocks), by item index.
+  InspectLimits limits;
+  const PageVisitor* visitor = nullptr;
+  SequenceCheck* sequence = nullptr;
+  // Images decoded while splitting the stream (C and Z data blocks), by item index, until the
+  // sequence check has taken their item.
   std::map<size_t, JbigDecode> decodedBlocks;
+  // Bitmap bytes that the page assembly holds for the open page; an image decoded meanwhile
+  // gets only what is left of maxImageBytes.
+  unsigned long long heldBitmapBytes = 0;
+  // Set when the item list is full: the tokenizer stops.
+  bool stopped = false;
+  unsigned long long itemHeapBytes = 0;  // what the items' fields and strings take
 
-  void AddDefect(size_t offset, const std::string& what) const {
-    result->defects.push_back({offset, what});
+  // Defects of the splitting, listed first, and of the sequence and page checks.
+  void AddDefect(size_t offset, const std::string& what) { Record(&result->defects, offset, what); }
+  void AddPageDefect(size_t offset, const std::string& what) { Record(&pageDefects_, offset, what); }
+  // Index of the new item, or kNoItem once the list is full.
+  size_t AddItem(Item item);
+  unsigned long long DecodeBudget() const {
+    return heldBitmapBytes < limits.maxImageBytes ? limits.maxImageBytes - heldBitmapBytes : 0;
   }
-  size_t AddItem(Item item) const {
-    result->items.push_back(std::move(item));
-    return result->items.size() - 1;
-  }
+  // Lets the sequence check take the items added by a tokenizer step.
+  void AfterStep();
+  // Puts the defects together in their listed order.
+  void FinishDefects();
+
+ private:
+  void Record(std::vector<Defect>* to, size_t offset, const std::string& what);
+  std::vector<Defect> pageDefects_;
+  size_t defectsNotListed_ = 0;
 };
 
 Platform DetectPlatform(const uint8_t* data, size_t size);
@@ -59,8 +91,6 @@ FieldList DecodeShortRecord(const std::string& name, Platform platform, const ui
 std::string CheckConstantRecord(const std::string& name, const uint8_t* record);
 uint8_t RecordChecksum(const uint8_t* bytes, size_t count);
 
-// Order of the document and page sequences, and the pages with their cross checks.
-void CheckSequence(InspectContext* context);
 
 std::string Hex(unsigned long value, int digits = 2);
 std::string OffsetText(size_t offset);

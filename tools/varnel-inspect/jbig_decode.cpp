@@ -6,6 +6,7 @@ extern "C" {
 }
 
 #include <cstring>
+#include <new>
 
 #include "byte_order.h"
 #include "inspect_internal.h"
@@ -48,10 +49,18 @@ JbigDecode DecodeJbig(const uint8_t* data, size_t size, unsigned long long maxIm
     out.error = "JBIG header has " + std::to_string(header.planes) + " planes, not 1";
     return out;
   }
-  if (header.width == 0 || header.width > 0xFFFFFFul ||
-      static_cast<unsigned long long>(header.width) * header.height / 8 > maxImageBytes) {
-    out.error = "JBIG header size " + std::to_string(header.width) + " x " + std::to_string(header.height) +
-                " is not plausible";
+  // libjbig allocates the whole bitmap and a layer of half its width and height as soon as it
+  // has read the header, and aborts the program when memory cannot be had.
+  const std::string announced =
+      "JBIG header size " + std::to_string(header.width) + " x " + std::to_string(header.height);
+  if (header.width == 0 || header.width > 0xFFFFFFul) {
+    out.error = announced + " is not plausible";
+    return out;
+  }
+  const unsigned long long bytes = BitmapBytes(header.width, header.height);
+  if (bytes > maxImageBytes) {
+    out.error = announced + " is not plausible: its bitmap takes " + std::to_string(bytes) +
+                " bytes, the limit leaves " + std::to_string(maxImageBytes);
     return out;
   }
   DecoderState decoder;
@@ -68,12 +77,18 @@ JbigDecode DecodeJbig(const uint8_t* data, size_t size, unsigned long long maxIm
     out.error = std::string("decoder error: ") + jbg_strerror(status);
     return out;
   }
-  out.complete = true;
   out.image.width = static_cast<unsigned>(jbg_dec_getwidth(&decoder.state));
   out.image.height = static_cast<unsigned>(jbg_dec_getheight(&decoder.state));
   const unsigned char* plane = jbg_dec_getimage(&decoder.state, 0);
-  size_t bytes = out.image.Stride() * out.image.height;
-  out.image.rows.assign(plane, plane + bytes);
+  const size_t rows = out.image.Stride() * out.image.height;
+  try {
+    out.image.rows.assign(plane, plane + rows);
+  } catch (const std::bad_alloc&) {
+    out.image = Bitmap();
+    out.error = "no memory for the " + std::to_string(rows) + " bytes of its bitmap";
+    return out;
+  }
+  out.complete = true;
   return out;
 }
 

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -92,35 +93,57 @@ bool Turned(const std::string& list, int index) {
   return false;
 }
 
-// The page turned by 180 degrees, pixel by pixel: the two bits of a 2-bit pixel keep their order.
-varnel_inspect::Page TurnedPage(const varnel_inspect::Page& page) {
-  varnel_inspect::Page turned = page;
-  const varnel_inspect::Bitmap& in = page.plane;
-  varnel_inspect::Bitmap& out = turned.plane;
-  std::fill(out.rows.begin(), out.rows.end(), 0);
-  const unsigned bits = page.bitsPerPixel == 2 ? 2 : 1, pixels = in.width / bits;
-  for (unsigned y = 0; y < in.height; ++y) {
-    uint8_t* row = &out.rows[(in.height - 1 - y) * out.Stride()];
+// Turns the plane by 180 degrees in place, pixel by pixel: the two bits of a 2-bit pixel keep
+// their order.
+void TurnPlane(varnel_inspect::Bitmap* plane, unsigned bitsPerPixel) {
+  const unsigned bits = bitsPerPixel == 2 ? 2 : 1, pixels = plane->width / bits;
+  const size_t stride = plane->Stride();
+  std::vector<uint8_t> top(stride), bottom(stride);
+  auto reversed = [&](const uint8_t* in, std::vector<uint8_t>* out) {
+    std::fill(out->begin(), out->end(), 0);
     for (unsigned x = 0; x < pixels; ++x)
-      for (unsigned b = 0; b < bits; ++b)
-        if (in.Bit(x * bits + b, y)) {
+      for (unsigned b = 0; b < bits; ++b) {
+        unsigned from = x * bits + b;
+        if ((in[from / 8] >> (7 - from % 8)) & 1) {
           unsigned to = (pixels - 1 - x) * bits + b;
-          row[to / 8] |= static_cast<uint8_t>(0x80 >> (to % 8));
+          (*out)[to / 8] |= static_cast<uint8_t>(0x80 >> (to % 8));
         }
+      }
+  };
+  for (unsigned y = 0; y < (plane->height + 1) / 2; ++y) {
+    uint8_t* upper = &plane->rows[y * stride];
+    uint8_t* lower = &plane->rows[(plane->height - 1 - y) * stride];
+    reversed(upper, &top);
+    reversed(lower, &bottom);
+    std::copy(top.begin(), top.end(), lower);
+    std::copy(bottom.begin(), bottom.end(), upper);
   }
-  return turned;
 }
 
-bool WriteTurnedPictures(const std::string& folder, const varnel_inspect::InspectResult& result,
-                         const std::string& list, std::string* error) {
-  for (const varnel_inspect::Page& page : result.pages) {
-    if (!page.decoded || !Turned(list, page.index)) continue;
+// Writes the pictures of each page as the inspector hands it over, so that only one page is in
+// memory at a time. The first failure is kept and ends the writing.
+class PictureWriter {
+ public:
+  explicit PictureWriter(const Options& options) : options_(options) {}
+
+  void operator()(varnel_inspect::Page& page) {
+    if (options_.pagesDir.empty() || !page.decoded || !error_.empty()) return;
     char name[32];
-    snprintf(name, sizeof name, "/page-%03d.png", page.index);
-    if (!varnel_inspect::WritePng(folder + name, TurnedPage(page), error)) return false;
+    snprintf(name, sizeof name, "/page-%03d", page.index);
+    std::string base = options_.pagesDir + name;
+    // The PBM shows the plane as sent; the PNG may be turned, which is done to the plane itself
+    // as it is not needed afterwards.
+    if (!varnel_inspect::WritePbm(base + ".pbm", page.plane, &error_)) return;
+    if (!options_.turn.empty() && Turned(options_.turn, page.index)) TurnPlane(&page.plane, page.bitsPerPixel);
+    varnel_inspect::WritePng(base + ".png", page, &error_);
   }
-  return true;
-}
+
+  const std::string& error() const { return error_; }
+
+ private:
+  const Options& options_;
+  std::string error_;
+};
 
 int UsageError(const std::string& message) {
   fprintf(stderr, "varnel-inspect: %s\n%sTry 'varnel-inspect --help' for more information.\n", message.c_str(), kUsage);
@@ -162,6 +185,10 @@ int ParseOptions(int argc, char** argv, Options* options, bool* help) {
 }
 
 bool ReadAll(FILE* file, std::vector<uint8_t>* data) {
+  // A file is read into a buffer of its size, not one grown by doubling.
+  struct stat status;
+  if (fstat(fileno(file), &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0)
+    data->reserve(static_cast<size_t>(status.st_size));
   uint8_t buffer[65536];
   size_t n;
   while ((n = fread(buffer, 1, sizeof buffer, file)) > 0) data->insert(data->end(), buffer, buffer + n);
@@ -199,21 +226,24 @@ int main(int argc, char** argv) {
   }
   std::vector<uint8_t> data;
   if (!ReadInput(options.input, &data)) return 2;
-  varnel_inspect::InspectResult result = varnel_inspect::InspectStream(data);
+  if (!options.pagesDir.empty()) mkdir(options.pagesDir.c_str(), 0755);
+  // Pages are checked one at a time, and each page's plane is released once its pictures are
+  // written, so that a long job takes no more memory than its largest page.
+  varnel_inspect::InspectLimits limits;
+  limits.keepPlanes = false;
+  PictureWriter pictures(options);
+  varnel_inspect::InspectResult result =
+      varnel_inspect::InspectStream(data.data(), data.size(), limits, std::ref(pictures));
+  std::vector<uint8_t>().swap(data);
   if (options.summary) {
     fputs(varnel_inspect::FormatSummary(result).c_str(), stdout);
   } else {
     if (options.list || !options.quiet) fputs(varnel_inspect::FormatListing(result).c_str(), stdout);
     fputs(varnel_inspect::FormatDefects(result).c_str(), stdout);
   }
-  if (!options.pagesDir.empty()) {
-    mkdir(options.pagesDir.c_str(), 0755);
-    std::string error;
-    if (!varnel_inspect::WritePagePictures(options.pagesDir, result, &error) ||
-        (!options.turn.empty() && !WriteTurnedPictures(options.pagesDir, result, options.turn, &error))) {
-      fprintf(stderr, "varnel-inspect: %s\n", error.c_str());
-      return 2;
-    }
+  if (!pictures.error().empty()) {
+    fprintf(stderr, "varnel-inspect: %s\n", pictures.error().c_str());
+    return 2;
   }
   if (fflush(stdout) != 0) return 2;
   return result.Clean() ? 0 : 1;

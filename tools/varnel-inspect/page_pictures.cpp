@@ -60,6 +60,10 @@ bool WritePngRows(FILE* file, unsigned width, unsigned height, int depth, const 
 }  // namespace
 
 bool WritePbm(const std::string& path, const Bitmap& plane, std::string* error) {
+  if (plane.rows.size() != plane.Stride() * plane.height) {
+    *error = "no bit plane for " + path;
+    return false;
+  }
   File file = OpenForWriting(path, error);
   if (!file) return false;
   fprintf(file.get(), "P4\n%u %u\n", plane.width, plane.height);
@@ -76,7 +80,7 @@ bool WritePbm(const std::string& path, const Bitmap& plane, std::string* error) 
 
 bool WritePng(const std::string& path, const Page& page, std::string* error) {
   const Bitmap& plane = page.plane;
-  if (plane.width == 0 || plane.height == 0) {
+  if (plane.width == 0 || plane.height == 0 || plane.rows.size() != plane.Stride() * plane.height) {
     *error = "page " + std::to_string(page.index) + " has no image";
     return false;
   }
@@ -94,7 +98,7 @@ bool WritePng(const std::string& path, const Page& page, std::string* error) {
 
 bool WritePagePictures(const std::string& folder, const InspectResult& result, std::string* error) {
   for (const Page& page : result.pages) {
-    if (!page.decoded) continue;
+    if (!page.decoded || page.plane.rows.empty()) continue;
     char name[32];
     snprintf(name, sizeof name, "/page-%03d", page.index);
     std::string base = folder + name;

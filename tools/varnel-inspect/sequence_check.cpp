@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "inspect_internal.h"
-#include "page_assembly.h"
+#include "sequence_check.h"
 
 namespace varnel_inspect {
 
@@ -141,44 +141,61 @@ int Resync(const Graph& g, int state, const std::string& name) {
   return state;
 }
 
+const Graph& GraphOf(Platform platform) {
+  return platform == Platform::C ? GraphC() : platform == Platform::Z ? GraphZ() : GraphM();
+}
+
 }  // namespace
 
-void CheckSequence(InspectContext* context) {
-  InspectResult& result = *context->result;
-  const Graph& g = result.platform == Platform::C ? GraphC() : result.platform == Platform::Z ? GraphZ() : GraphM();
-  PageAssembler assembler(context);
-  int state = -1;
-  const std::vector<Item>& items = result.items;
-  for (size_t i = 0; i < items.size(); ++i) {
+void InspectContext::AfterStep() {
+  if (sequence != nullptr) sequence->Advance();
+}
+
+void SequenceCheck::Advance() {
+  const Platform platform = c_.result->platform;
+  const Graph& g = GraphOf(platform);
+  const std::vector<Item>& items = c_.result->items;
+  for (; next_ < items.size(); ++next_) {
+    const size_t i = next_;
     const Item& item = items[i];
-    if (!IsSequenceItem(result.platform, item)) continue;
-    std::vector<int> next = Successors(g, state);
-    int found = -1;
-    for (int n : next) {
-      if (item.name == g[n].name) {
-        found = n;
-        break;
+    if (IsSequenceItem(platform, item)) {
+      std::vector<int> next = Successors(g, state_);
+      int found = -1;
+      for (int n : next) {
+        if (item.name == g[n].name) {
+          found = n;
+          break;
+        }
       }
+      if (found >= 0) {
+        bool separated = i > 0 && items[i - 1].kind == ItemKind::Filler;
+        if (g[found].separated && !separated)
+          c_.AddPageDefect(item.offset, "missing filler pair 00 00 before " + item.name);
+        state_ = found;
+      } else {
+        c_.AddPageDefect(item.offset, "wrong order: " + item.name + " where " + NameList(g, next) +
+                                          " should come" +
+                                          (state_ >= 0 ? std::string(" after ") + g[state_].name : ""));
+        state_ = Resync(g, state_, item.name);
+      }
+      assembler_.OnItem(i);
     }
-    if (found >= 0) {
-      bool separated = i > 0 && items[i - 1].kind == ItemKind::Filler;
-      if (g[found].separated && !separated)
-        context->AddDefect(item.offset, "missing filler pair 00 00 before " + item.name);
-      state = found;
-    } else {
-      context->AddDefect(item.offset, "wrong order: " + item.name + " where " + NameList(g, next) + " should come" +
-                                          (state >= 0 ? std::string(" after ") + g[state].name : ""));
-      state = Resync(g, state, item.name);
-    }
-    assembler.OnItem(i);
+    // The page assembly has taken the item's image if it wanted it.
+    c_.decodedBlocks.erase(i);
   }
-  if (state < 0 || !g[state].final) {
-    context->AddDefect(context->size, "stream ends " + (state < 0 ? std::string("without any item") :
-                                                         std::string("after ") + g[state].name) +
-                                          " before the end of the document (expected " +
-                                          NameList(g, Successors(g, state)) + ")");
+}
+
+void SequenceCheck::Finish() {
+  Advance();
+  const Graph& g = GraphOf(c_.result->platform);
+  // A stream cut short by the item limit has its own defect.
+  if (!c_.stopped && (state_ < 0 || !g[state_].final)) {
+    c_.AddPageDefect(c_.size, "stream ends " + (state_ < 0 ? std::string("without any item") :
+                                                 std::string("after ") + g[state_].name) +
+                                  " before the end of the document (expected " +
+                                  NameList(g, Successors(g, state_)) + ")");
   }
-  assembler.Finish();
+  assembler_.Finish();
 }
 
 }  // namespace varnel_inspect

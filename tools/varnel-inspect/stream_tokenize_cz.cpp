@@ -19,10 +19,17 @@ constexpr size_t kMaxLineBytes = 512;
 class CzTokenizer {
  public:
   explicit CzTokenizer(InspectContext* context)
-      : c_(*context), data_(context->data), size_(context->size), platform_(context->result->platform) {}
+      : c_(*context),
+        data_(context->data),
+        size_(context->size),
+        platform_(context->result->platform),
+        repairPixelsLeft_(context->limits.maxRepairPixels) {}
 
   void Run() {
-    while (pos_ < size_) pos_ = Step(pos_);
+    while (pos_ < size_ && !c_.stopped) {
+      pos_ = Step(pos_);
+      c_.AfterStep();
+    }
   }
 
  private:
@@ -100,7 +107,7 @@ class CzTokenizer {
   size_t PjlLine(size_t p) {
     size_t end = p;
     while (end + 1 < size_ && end - p < kMaxLineBytes && !(data_[end] == '\r' && data_[end + 1] == '\n')) ++end;
-    if (end + 1 >= size_ || data_[end] != '\r') {
+    if (end + 1 >= size_ || data_[end] != '\r' || data_[end + 1] != '\n') {
       c_.AddDefect(p, "PJL line without CR LF (stream truncated or line too long)");
       return Text(p, size_ - p < kMaxLineBytes ? size_ - p : kMaxLineBytes, "PJL", "");
     }
@@ -135,7 +142,7 @@ class CzTokenizer {
   // record without a zero pair, plus the two bytes behind it, is sound. The checksum cannot
   // tell which zero pair it was; a record that announces data is only accepted when that data
   // then holds an image of the announced length.
-  bool FindFillerInside(size_t p, size_t length, std::vector<uint8_t>* repaired) const {
+  bool FindFillerInside(size_t p, size_t length, std::vector<uint8_t>* repaired) {
     if (p + length + 2 > size_) return false;
     for (size_t q = p + 2; q + 1 < p + length; ++q) {
       if (data_[q] != 0 || data_[q + 1] != 0) continue;
@@ -155,13 +162,19 @@ class CzTokenizer {
     return -1;
   }
 
-  bool AnnouncedDataFits(const std::vector<uint8_t>& record, size_t dataStart) const {
+  // Each try decodes the announced image, from the repair budget.
+  bool AnnouncedDataFits(const std::vector<uint8_t>& record, size_t dataStart) {
     std::string name = ShortRecordName(platform_, record[2], record[1]);
     FieldList fields = DecodeShortRecord(name, platform_, record.data());
     long long declared = AnnouncedData(name, fields);
     if (declared <= 0) return true;
-    if (dataStart + static_cast<size_t>(declared) > size_) return false;
-    JbigDecode decode = DecodeJbig(data_ + dataStart, size_ - dataStart, c_.maxImageBytes);
+    if (dataStart > size_ || static_cast<unsigned long long>(declared) > size_ - dataStart) return false;
+    JbigHeader header;
+    if (!ParseJbigHeader(data_ + dataStart, size_ - dataStart, &header)) return false;
+    const unsigned long long pixels = static_cast<unsigned long long>(header.width) * header.height + 1;
+    if (pixels > repairPixelsLeft_) return false;
+    repairPixelsLeft_ -= pixels;
+    JbigDecode decode = DecodeJbig(data_ + dataStart, size_ - dataStart, c_.DecodeBudget());
     bool band = name == "bandRecord";
     return decode.complete && decode.consumed == static_cast<size_t>(declared) &&
            decode.image.width == FieldValue(fields, band ? "width" : "wholeRasterImageW") &&
@@ -228,7 +241,7 @@ class CzTokenizer {
   bool FindFillerInData(size_t p, size_t declared, size_t seen, JbigDecode* repaired, size_t* filler) {
     constexpr int kMaxTries = 64;
     constexpr size_t kReadAhead = 4;  // the decoder may have looked at a few bytes it did not count
-    if (declared < 2 || p + declared + 2 > size_) return false;
+    if (declared < 2 || p > size_ || declared > size_ - p || size_ - p - declared < 2) return false;
     JbigHeader header;
     if (!ParseJbigHeader(data_ + p, declared, &header)) return false;
     const unsigned long long pixelsPerTry = static_cast<unsigned long long>(header.width) * header.height + 1;
@@ -241,7 +254,7 @@ class CzTokenizer {
       repairPixelsLeft_ -= pixelsPerTry;
       std::vector<uint8_t> bytes(data_ + p, data_ + q);
       bytes.insert(bytes.end(), data_ + q + 2, data_ + p + declared + 2);
-      JbigDecode decode = DecodeJbig(bytes.data(), bytes.size(), c_.maxImageBytes);
+      JbigDecode decode = DecodeJbig(bytes.data(), bytes.size(), c_.DecodeBudget());
       if (decode.complete && decode.consumed == declared && PlausibleStart(p + declared + 2)) {
         *repaired = std::move(decode);
         *filler = q;
@@ -255,7 +268,7 @@ class CzTokenizer {
   // image really ends, which names a wrong length and shows where the stream goes on.
   size_t JbigData(size_t p, size_t declared, size_t record) {
     size_t available = size_ - p;
-    JbigDecode decode = DecodeJbig(data_ + p, available, c_.maxImageBytes);
+    JbigDecode decode = DecodeJbig(data_ + p, available, c_.DecodeBudget());
     size_t length = declared < available ? declared : available;
     std::string where = "JBIG data at " + OffsetText(p) + " of the record at " + OffsetText(record);
     if (declared > available) {
@@ -266,11 +279,16 @@ class CzTokenizer {
       JbigDecode repaired;
       // A pair inside the data makes the image run 2 bytes long, or breaks its decoding.
       bool fillerPossible = !decode.complete || decode.consumed == declared + 2;
+      // The tries decode one image at a time: an image that is 2 bytes long is decoded again
+      // when no pair explains it.
+      bool decodeAgain = fillerPossible && decode.complete;
+      if (decodeAgain) decode.image = Bitmap();
       if (fillerPossible && FindFillerInData(p, declared, decode.consumed, &repaired, &filler)) {
         c_.AddDefect(filler, "filler pair 00 00 inside the " + where);
         decode = std::move(repaired);
         length = declared + 2;
       } else if (decode.complete) {
+        if (decodeAgain) decode = DecodeJbig(data_ + p, available, c_.DecodeBudget());
         c_.AddDefect(p, where + ": the record announces " + std::to_string(declared) + " bytes but the image takes " +
                             std::to_string(decode.consumed));
         if (PlausibleStart(p + decode.consumed)) length = decode.consumed;
@@ -289,7 +307,7 @@ class CzTokenizer {
       item.fields.push_back({"height", decode.image.height});
     }
     size_t index = c_.AddItem(item);
-    c_.decodedBlocks[index] = std::move(decode);
+    if (index != InspectContext::kNoItem) c_.decodedBlocks[index] = std::move(decode);
     return p + length;
   }
 
@@ -298,8 +316,7 @@ class CzTokenizer {
   size_t size_;
   Platform platform_;
   size_t pos_ = 0;
-  static constexpr unsigned long long kRepairPixelBudget = 512ull << 20;  // about 15 A4 pages at 600 dpi
-  unsigned long long repairPixelsLeft_ = kRepairPixelBudget;
+  unsigned long long repairPixelsLeft_;  // InspectLimits::maxRepairPixels less the tries so far
 };
 
 }  // namespace

@@ -36,7 +36,10 @@ class MTokenizer {
   explicit MTokenizer(InspectContext* context) : c_(*context), data_(context->data), size_(context->size) {}
 
   void Run() {
-    while (pos_ < size_) pos_ = Step(pos_);
+    while (pos_ < size_ && !c_.stopped) {
+      pos_ = Step(pos_);
+      c_.AfterStep();
+    }
   }
 
  private:
@@ -77,11 +80,12 @@ class MTokenizer {
     return p + length;
   }
 
-  // The length the command's content takes, judged by its type and entry count.
-  static size_t ContentLength(const Header& h) {
+  // The length the command's content takes, judged by its type and entry count (up to 12 x
+  // 2^32 + 16 bytes, more than a 32-bit size_t holds).
+  static unsigned long long ContentLength(const Header& h) {
     switch (h.cmdType) {
       case kStartDocCmd:
-      case kStartPageCmd: return kHeaderBytes + kParamBytes * static_cast<size_t>(h.paramNumber);
+      case kStartPageCmd: return kHeaderBytes + static_cast<unsigned long long>(kParamBytes) * h.paramNumber;
       case kJbigParamCmd: return 36;
       case kTonerParam: return 88;
       case kJbigDataCmd: return h.cmdLen;
@@ -108,28 +112,29 @@ class MTokenizer {
   size_t Command(size_t p) {
     Header h = ReadHeader(data_ + p);
     const char* name = MCommandName(h.cmdType);
-    size_t length = ContentLength(h);
-    if (h.cmdType == kJbigDataCmd && length < kHeaderBytes) length = kHeaderBytes;
-    if (h.cmdLen != length)
+    unsigned long long content = ContentLength(h);
+    if (h.cmdType == kJbigDataCmd && content < kHeaderBytes) content = kHeaderBytes;
+    if (h.cmdLen != content)
       c_.AddDefect(p, std::string("M length mismatch: ") + name + " has cmdLen " + std::to_string(h.cmdLen) +
-                          ", its content takes " + std::to_string(length));
+                          ", its content takes " + std::to_string(content));
     CheckCounts(p, name, h);
     FieldList fields = {{"cmdLen", h.cmdLen},
                         {"cmdType", h.cmdType},
                         {"cmdParamNumber", h.paramNumber},
                         {"cmdParamNumberLen", h.paramNumberLen}};
-    if (p + length > size_) {
-      c_.AddDefect(p, std::string("stream truncated inside ") + name + ": " + std::to_string(length) +
+    if (content > size_ - p) {
+      c_.AddDefect(p, std::string("stream truncated inside ") + name + ": " + std::to_string(content) +
                           " bytes, only " + std::to_string(size_ - p) + " left");
       Add(p, size_ - p, ItemKind::MCommand, name, fields);
       return size_;
     }
+    const size_t length = static_cast<size_t>(content);
     if (h.cmdType == kJbigParamCmd) AddJbigParamFields(p, &fields);
     if (h.cmdType == kTonerParam) CheckTonerParam(p);
     size_t headerLength = (h.cmdType == kJbigParamCmd || h.cmdType == kTonerParam) ? length : kHeaderBytes;
     size_t next = Add(p, headerLength, ItemKind::MCommand, name, fields);
     if (h.cmdType == kStartDocCmd || h.cmdType == kStartPageCmd) {
-      for (uint32_t i = 0; i < h.paramNumber; ++i) next = Param(next);
+      for (uint32_t i = 0; i < h.paramNumber && !c_.stopped; ++i) next = Param(next);
     }
     if (h.cmdType == kJbigDataCmd && length > kHeaderBytes) {
       next = Add(next, length - kHeaderBytes, ItemKind::JbigData, "JBIG data",
