@@ -431,10 +431,11 @@ TEST_F(Program, PagesLargerThanThePrinterTakesAreRefused) {
       EXPECT_TRUE(r.out.empty());
     }
   }
-  // After a page that printed, the job ends with that page.
+  // After a page that printed, the job ends with that page, and fails: the rest was not printed.
   ProcessResult r = Run(Fixture("platform_c.ppd"),
                         Raster({SmallA4Page(), FlatPage(GreyHeader(3370, 3370, 1200, 400, 400), 0)}), "DPI1200=True");
-  EXPECT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_EQ(r.exit_status, 1) << r.err;
+  EXPECT_EQ(r.err.find("INFO: Ready to print."), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("ERROR: Page 2 refused: PageSize = [ 3370 3370 ]"), std::string::npos) << r.err;
   EXPECT_EQ(r.err.find("PAGE: 2"), std::string::npos);
   varnel_inspect::InspectResult inspected = Inspect(r);
