@@ -7,6 +7,7 @@
 // and packs the results with one mask instruction: no per-pixel branch, division or modulo.
 #include <emmintrin.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -182,44 +183,56 @@ void DitherAnyWidth(const unsigned char* src, unsigned width, unsigned height, u
 
 }  // namespace
 
-int HalftoneDither(unsigned char* pSrcImgData, unsigned int srcImgWbytes, unsigned int srcImgHpixels,
-                   unsigned char* pTarImgData, unsigned int realImgWByte, int bNegative, int b1200dpi,
-                   int platform) {
+int HalftonePageBegin(HALFTONE_PAGE* page, unsigned int widthPixels, unsigned int realImgWByte, int bNegative,
+                      int b1200dpi, int platform) {
   const bool newHalftone =
       platform == PLATFORM_Z && strncmp(gPPDFile, kNewHalftoneModel, sizeof kNewHalftoneModel - 1) == 0;
   fputs(newHalftone ? "DEBUG: EXTERNAL IMPORT NEW_HALFTONE\n" : "DEBUG: NO NEED TO EXTERNAL IMPORT NEW_HALFTONE\n",
         stderr);
-  if (pSrcImgData == nullptr || pTarImgData == nullptr || platform == 0) return 0;
-
+  if (page == nullptr || platform == 0) return 0;
   const Matrix m = ChooseMatrix(newHalftone, b1200dpi, platform);
-  const bool twoBit = platform == PLATFORM_M && b1200dpi == 1;
-  const bool negative = bNegative != 0;
-  const bool count = platform == PLATFORM_C || platform == PLATFORM_Z;
-  const unsigned width = srcImgWbytes;
-  const unsigned realPixels = realImgWByte < width ? realImgWByte : width;
+  page->cells = m.cells;
+  page->tileSize = m.size;
+  page->width = widthPixels;
   // Negative printing inverts the image area. On C and Z the padding right of it stays white (and
   // uncounted); the M printer inverts every pixel of the page, so there the padding prints black.
-  const unsigned negatedPixels = platform == PLATFORM_M ? width : realPixels;
+  page->realPixels = platform == PLATFORM_M ? widthPixels : std::min(realImgWByte, widthPixels);
+  page->twoBit = platform == PLATFORM_M && b1200dpi == 1;
+  page->negative = bNegative != 0;
+  page->countDots = platform == PLATFORM_C || platform == PLATFORM_Z;
+  page->rowAligned = widthPixels % (page->twoBit ? 4 : 8) == 0;
+  if (page->rowAligned) gThresholdRows.Prepare(m, widthPixels);
+  return 1;
+}
 
-  if (width % (twoBit ? 4 : 8) != 0) {
-    DitherAnyWidth(pSrcImgData, width, srcImgHpixels, pTarImgData, negatedPixels, negative, twoBit, count, m);
+void HalftonePageRow(const HALFTONE_PAGE* page, const unsigned char* src, unsigned int row, unsigned char* out) {
+  const unsigned width = page->width;
+  const unsigned char* thr = gThresholdRows.Row(row % page->tileSize);
+  if (page->twoBit) {
+    DitherRow2Bit(src, thr, width, page->realPixels, page->negative, out);
+    return;
+  }
+  const unsigned rowBytes = width / 8;
+  DitherRow1Bit(src, thr, width, out);
+  if (page->negative) NegateRow(out, rowBytes, page->realPixels);
+  if (page->countDots) gImageCoverage += CountBits(out, rowBytes);
+}
+
+int HalftoneDither(unsigned char* pSrcImgData, unsigned int srcImgWbytes, unsigned int srcImgHpixels,
+                   unsigned char* pTarImgData, unsigned int realImgWByte, int bNegative, int b1200dpi,
+                   int platform) {
+  HALFTONE_PAGE page;
+  if (!HalftonePageBegin(&page, srcImgWbytes, realImgWByte, bNegative, b1200dpi, platform)) return 0;
+  if (pSrcImgData == nullptr || pTarImgData == nullptr) return 0;
+  const unsigned width = srcImgWbytes;
+  if (!page.rowAligned) {
+    const Matrix m = {page.cells, page.tileSize};
+    DitherAnyWidth(pSrcImgData, width, srcImgHpixels, pTarImgData, page.realPixels, page.negative, page.twoBit,
+                   page.countDots, m);
     return 1;
   }
-  gThresholdRows.Prepare(m, width);
-  const unsigned rowBytes = twoBit ? width / 4 : width / 8;
-  unsigned i = 0;
-  for (unsigned y = 0; y < srcImgHpixels; ++y) {
-    const unsigned char* src = pSrcImgData + static_cast<size_t>(y) * width;
-    unsigned char* out = pTarImgData + static_cast<size_t>(y) * rowBytes;
-    const unsigned char* thr = gThresholdRows.Row(i);
-    if (twoBit) {
-      DitherRow2Bit(src, thr, width, negatedPixels, negative, out);
-    } else {
-      DitherRow1Bit(src, thr, width, out);
-      if (negative) NegateRow(out, rowBytes, negatedPixels);
-      if (count) gImageCoverage += CountBits(out, rowBytes);
-    }
-    if (++i == m.size) i = 0;
-  }
+  const size_t rowBytes = page.twoBit ? width / 4 : width / 8;
+  for (unsigned y = 0; y < srcImgHpixels; ++y)
+    HalftonePageRow(&page, pSrcImgData + static_cast<size_t>(y) * width, y, pTarImgData + y * rowBytes);
   return 1;
 }

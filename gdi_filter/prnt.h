@@ -108,3 +108,23 @@ extern int (*gGetHostName)(char* name, size_t length);
 int HalftoneDither(unsigned char* pSrcImgData, unsigned int srcImgWbytes, unsigned int srcImgHpixels,
                    unsigned char* pTarImgData, unsigned int realImgWByte, int bNegative, int b1200dpi,
                    int platform);
+
+// The same dithering one row at a time, in any order, for a page that is halftoned while its
+// lines arrive. HalftonePageBegin chooses the tile and logs it like HalftoneDither (1, or 0 for
+// platform 0); HalftonePageRow then turns row `row` of the page (widthPixels grey samples at src)
+// into its bitmap row, with the bits, and the dots counted into gImageCoverage, that
+// HalftoneDither gives that row. Rows are byte-aligned only when rowAligned (a width that is a
+// multiple of 8, or of 4 in 2-bit mode): only then may HalftonePageRow be used.
+typedef struct _HALFTONE_PAGE {
+  const unsigned char* cells;  // the threshold tile, tileSize x tileSize
+  unsigned int tileSize;
+  unsigned int width;          // pixels per row
+  unsigned int realPixels;     // pixels of a row that negative printing inverts (the image area)
+  bool twoBit;                 // 2 bits per pixel (M in its 1200-dpi mode)
+  bool negative;
+  bool countDots;              // C and Z count the black dots for their coverage records
+  bool rowAligned;
+} HALFTONE_PAGE;
+int HalftonePageBegin(HALFTONE_PAGE* page, unsigned int widthPixels, unsigned int realImgWByte, int bNegative,
+                      int b1200dpi, int platform);
+void HalftonePageRow(const HALFTONE_PAGE* page, const unsigned char* src, unsigned int row, unsigned char* out);
