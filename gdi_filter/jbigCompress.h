@@ -42,6 +42,27 @@ struct JbigImage {
 // image is left empty (complete false) and gIncompleteImages is counted up.
 void CompressImage(const JBIG_BIH& bih, const unsigned char* rows, JbigImage* image);
 
+// An image compressed while its rows are still being made (a C or M page whose lines are
+// halftoned as they arrive). For one resolution layer libjbig encodes a stripe, hands its data to
+// the output callback and only then reads the rows of the next stripe; the callback therefore
+// waits, after the header and after each stripe's end, until the rows of the next stripe are in.
+struct JbigRowPacing {
+  // Returns once the first `rows` rows of the image are there.
+  void (*waitForRows)(void* context, unsigned long rows);
+  void* context;
+  // The callback's reading of the encoder's output (kept by CompressImage).
+  unsigned long l0 = 0, height = 0, stripesDone = 0;
+  size_t headerLeft = 0;  // bytes of the 20-byte image header still to come
+  int marker = 0;         // 0: data; 1: after 0xFF; 2: skipping a marker segment's parameters
+  size_t skip = 0;
+};
+// CompressImage for an image whose rows are made while it is compressed (see above).
+void CompressImagePaced(const JBIG_BIH& bih, const unsigned char* rows, JbigRowPacing* pacing, JbigImage* image);
+// Whether the installed libjbig behaves as paced compression needs (found once, with a small
+// image whose rows are made only when asked for). When it does not, callers compress an image
+// only after its rows are all there.
+bool PacedCompressionWorks();
+
 // Images that could not be compressed since the job began (each contributed no data).
 extern std::atomic<unsigned long> gIncompleteImages;
 
@@ -56,3 +77,17 @@ typedef bool (*JBIG_IMAGE_OUTPUT)(void* context, unsigned long band, const JBIG_
 // stopped the page.
 long OutputJbigkitCompression(PGDI_SEND_PAGE_PARAM pSendPageParam, JBIG_BIH* JbigBih, JBIG_IMAGE_OUTPUT output,
                               void* context, int platform);
+
+// ---- Pages compressed ahead ----
+// A page's images can be compressed before the page is sent (on other threads): one image on C
+// and M, one per 256-line band on Z, each made by CompressImage from PageImageRows with
+// PageImageParameters, then sent in order by SendCompressedPage. The bytes are those of
+// Prnt_SendPage.
+JBIG_BIH PageJbigParameters(const GDI_SEND_PAGE_PARAM* send, int platform);
+unsigned long PageImageCount(const JBIG_BIH& page, int platform);
+JBIG_BIH PageImageParameters(const JBIG_BIH& page, unsigned long image, int platform);
+const unsigned char* PageImageRows(const GDI_SEND_PAGE_PARAM* send, const JBIG_BIH& page, unsigned long image,
+                                   int platform);
+// Prnt_SendPage with the page's images (PageImageCount of them) compressed ahead; they are taken
+// (moved from). incomplete, when given, says whether an image could not be compressed.
+int SendCompressedPage(PGDI_SEND_PAGE_PARAM pSendPageParam, JbigImage* images, int platform, bool* incomplete);

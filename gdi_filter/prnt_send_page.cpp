@@ -83,31 +83,41 @@ bool SendMData(const unsigned char* data, size_t n) {
   return true;
 }
 
-// Keeps the one image of a C or M page.
-bool KeepImage(void* context, unsigned long, const JBIG_BIH&, JbigImage* image) {
-  *static_cast<JbigImage*>(context) = std::move(*image);
+// Every image of a page, in the order they are sent, handed to use(band, bih, image): the images
+// compressed ahead, or compressed now, one at a time, so that only one image's output exists at
+// once. Notes the checksum of each and whether one could not be compressed. false when use
+// stopped the page.
+template <typename Use>
+bool ForEachImage(PGDI_SEND_PAGE_PARAM send, const JBIG_BIH& page, JbigImage* ahead, int platform, bool* incomplete,
+                  Use use) {
+  auto take = [&](unsigned long band, const JBIG_BIH& bih, JbigImage* image) {
+    NoteImageChecksum(*image);
+    if (!image->complete) *incomplete = true;
+    return use(band, bih, image);
+  };
+  if (ahead == nullptr) {
+    JBIG_BIH bih = page;
+    auto output = [](void* context, unsigned long band, const JBIG_BIH& image, JbigImage* made) {
+      return (*static_cast<decltype(take)*>(context))(band, image, made);
+    };
+    return OutputJbigkitCompression(send, &bih, output, &take, platform) >= 0;
+  }
+  for (unsigned long band = 0; band < PageImageCount(page, platform); ++band) {
+    if (!take(band, PageImageParameters(page, band, platform), &ahead[band])) return false;
+  }
   return true;
 }
 
-bool SendPage_C(PGDI_SEND_PAGE_PARAM send, JBIG_BIH bih) {
-  JbigImage image;
-  OutputJbigkitCompression(send, &bih, KeepImage, &image, PLATFORM_C);
-  send->cmpImgBytes = static_cast<int>(image.size);
+bool SendImage_C(PGDI_SEND_PAGE_PARAM send, JbigImage* image) {
+  send->cmpImgBytes = static_cast<int>(image->size);
   GDI_RASTER_IMAGE raster;
   GetRasterImageCmd(send, &raster);
   if (!Send(raster.bytes, sizeof raster.bytes, kRasterFail)) return false;
-  return SendData(image.data.get(), image.size);
+  return SendData(image->data.get(), image->size);
 }
 
-// A Z band goes out as soon as it is compressed: its 48-byte record, then its data.
-bool SendBand_Z(void*, unsigned long band, const JBIG_BIH& bih, JbigImage* image) {
-  unsigned char record[kBandRecordLen];
-  PutBandRecordHead(record, bih);
-  PutBandRecordTail(record, image->size, band);  // a band that could not be compressed says 0
-  return Send(record, sizeof record, kDataFail) && SendData(image->data.get(), image->size);
-}
-
-bool SendPage_Z(PGDI_SEND_PAGE_PARAM send, JBIG_BIH bih) {
+// The records before the bands of a Z page.
+bool SendPageHead_Z(PGDI_SEND_PAGE_PARAM send) {
   send->cmpImgBytes = 0;
   GDI_COVERAGE_Z coverage;
   GetCoverageCmd_Z(&coverage);
@@ -118,22 +128,26 @@ bool SendPage_Z(PGDI_SEND_PAGE_PARAM send, JBIG_BIH bih) {
   Insert00();
   GDI_RASTER_IMAGE raster;
   GetRasterImageCmd(send, &raster);
-  if (!Send(raster.bytes, sizeof raster.bytes, kRasterFail)) return false;
-  return OutputJbigkitCompression(send, &bih, SendBand_Z, nullptr, PLATFORM_Z) >= 0;
+  return Send(raster.bytes, sizeof raster.bytes, kRasterFail);
 }
 
-bool SendPage_M(PGDI_SEND_PAGE_PARAM send, const JBIG_BIH& pageBih) {
-  JBIG_BIH bih = pageBih;
-  JbigImage image;
-  OutputJbigkitCompression(send, &bih, KeepImage, &image, PLATFORM_M);
-  send->cmpImgBytes = static_cast<int>(image.size);
+// A Z band: its 48-byte record, then its data.
+bool SendBand_Z(unsigned long band, const JBIG_BIH& bih, const JbigImage& image) {
+  unsigned char record[kBandRecordLen];
+  PutBandRecordHead(record, bih);
+  PutBandRecordTail(record, image.size, band);  // a band that could not be compressed says 0
+  return Send(record, sizeof record, kDataFail) && SendData(image.data.get(), image.size);
+}
+
+bool SendImage_M(PGDI_SEND_PAGE_PARAM send, const JBIG_BIH& pageBih, JbigImage* image) {
+  send->cmpImgBytes = static_cast<int>(image->size);
   GDI_SET_JBIG_PARAM jbigParam;
   SetJBIGCmdAndParam(&jbigParam, pageBih, 36, JBIG_PARAM_CMD, kMSignature);
   if (!SendDataToFile(jbigParam.bytes, sizeof jbigParam.bytes, kCached)) {
     ReportSendFailure("JBIG_PARAM_CMD");
     return false;
   }
-  if (!SendMData(image.data.get(), image.size)) return false;
+  if (!SendMData(image->data.get(), image->size)) return false;
   GDI_JOB_SPEC_M end;
   SetCmdType(&end, kMHeaderLen, JBIG_END_CMD, 0, 0, kMSignature);
   if (!SendDataToFile(end.bytes, sizeof end.bytes, kCached)) {
@@ -143,40 +157,79 @@ bool SendPage_M(PGDI_SEND_PAGE_PARAM send, const JBIG_BIH& pageBih) {
   return true;
 }
 
+// Sends the page with its images compressed now, or taken from ahead.
+int SendPage(PGDI_SEND_PAGE_PARAM send, JbigImage* ahead, int platform, bool* incomplete) {
+  bool missing = false;
+  if (incomplete != nullptr) *incomplete = false;
+  if (platform < PLATFORM_C || platform > PLATFORM_M || send == nullptr) return 0;
+  if (send->sendImgBuf == nullptr && ahead == nullptr) {
+    PrependLastError("Prnt_SendPage() :: malloc Fail .  \n");
+    return 0;
+  }
+  const JBIG_BIH page = PageJbigParameters(send, platform);
+  bool sent = false;
+  if (platform == PLATFORM_C) {
+    sent = ForEachImage(send, page, ahead, platform, &missing,
+                        [&](unsigned long, const JBIG_BIH&, JbigImage* image) { return SendImage_C(send, image); });
+  } else if (platform == PLATFORM_Z) {
+    sent = SendPageHead_Z(send) &&
+           ForEachImage(send, page, ahead, platform, &missing, [](unsigned long band, const JBIG_BIH& bih,
+                                                                  JbigImage* image) {
+             return SendBand_Z(band, bih, *image);
+           });
+  } else {
+    sent = ForEachImage(send, page, ahead, platform, &missing, [&](unsigned long, const JBIG_BIH&, JbigImage* image) {
+      return SendImage_M(send, page, image);
+    });
+  }
+  if (incomplete != nullptr) *incomplete = missing;
+  return sent ? 1 : 0;
+}
+
 }  // namespace
+
+JBIG_BIH PageJbigParameters(const GDI_SEND_PAGE_PARAM* send, int platform) { return PageParameters(*send, platform); }
+
+unsigned long PageImageCount(const JBIG_BIH& page, int platform) {
+  if (platform != PLATFORM_Z) return 1;
+  return (page.ParamImgHeight + kZBandLines - 1) / kZBandLines;
+}
+
+JBIG_BIH PageImageParameters(const JBIG_BIH& page, unsigned long image, int platform) {
+  JBIG_BIH bih = page;
+  if (platform == PLATFORM_Z) {
+    bih.ParamImgHeight = std::min<unsigned long>(kZBandLines, page.ParamImgHeight - image * kZBandLines);
+    bih.ParamL0 = bih.ParamImgHeight;
+  }
+  return bih;
+}
+
+const unsigned char* PageImageRows(const GDI_SEND_PAGE_PARAM* send, const JBIG_BIH& page, unsigned long image,
+                                   int platform) {
+  const size_t rowBytes = (static_cast<size_t>(page.ParamImgWidth) + 7) / 8;
+  const size_t firstRow = platform == PLATFORM_Z ? static_cast<size_t>(image) * kZBandLines : 0;
+  // The image is read in place from the page bitmap: its rows are contiguous there.
+  return reinterpret_cast<const unsigned char*>(send->sendImgBuf) + firstRow * rowBytes;
+}
 
 long OutputJbigkitCompression(PGDI_SEND_PAGE_PARAM pSendPageParam, JBIG_BIH* JbigBih, JBIG_IMAGE_OUTPUT output,
                               void* context, int platform) {
-  const unsigned long height = JbigBih->ParamImgHeight;
-  const unsigned long rowBytes = (JbigBih->ParamImgWidth + 7) / 8;
-  const unsigned long bandLines = platform == PLATFORM_Z ? static_cast<unsigned long>(kZBandLines) : height;
-  const unsigned char* page = reinterpret_cast<const unsigned char*>(pSendPageParam->sendImgBuf);
+  const JBIG_BIH page = *JbigBih;
   long total = 0;
-  for (unsigned long band = 0; bandLines > 0 && band * bandLines < height; ++band) {
-    if (platform == PLATFORM_Z) {
-      JbigBih->ParamImgHeight = std::min(bandLines, height - band * bandLines);
-      JbigBih->ParamL0 = JbigBih->ParamImgHeight;
-    }
-    // The band is read in place from the page bitmap: its rows are contiguous there.
-    JbigImage image;
-    CompressImage(*JbigBih, page + band * bandLines * rowBytes, &image);
-    NoteImageChecksum(image);
-    total += static_cast<long>(image.size);
-    if (!output(context, band, *JbigBih, &image)) return -1;
+  for (unsigned long image = 0; image < PageImageCount(page, platform); ++image) {
+    *JbigBih = PageImageParameters(page, image, platform);
+    JbigImage made;
+    CompressImage(*JbigBih, PageImageRows(pSendPageParam, page, image, platform), &made);
+    total += static_cast<long>(made.size);
+    if (!output(context, image, *JbigBih, &made)) return -1;
   }
   return total;
 }
 
+int SendCompressedPage(PGDI_SEND_PAGE_PARAM pSendPageParam, JbigImage* images, int platform, bool* incomplete) {
+  return SendPage(pSendPageParam, images, platform, incomplete);
+}
+
 int Prnt_SendPage(PGDI_SEND_PAGE_PARAM pSendPageParam, int platform) {
-  if (platform < PLATFORM_C || platform > PLATFORM_M || pSendPageParam == nullptr) return 0;
-  if (pSendPageParam->sendImgBuf == nullptr) {
-    PrependLastError("Prnt_SendPage() :: malloc Fail .  \n");
-    return 0;
-  }
-  const JBIG_BIH bih = PageParameters(*pSendPageParam, platform);
-  bool sent = false;
-  if (platform == PLATFORM_C) sent = SendPage_C(pSendPageParam, bih);
-  if (platform == PLATFORM_Z) sent = SendPage_Z(pSendPageParam, bih);
-  if (platform == PLATFORM_M) sent = SendPage_M(pSendPageParam, bih);
-  return sent ? 1 : 0;
+  return SendPage(pSendPageParam, nullptr, platform, nullptr);
 }
