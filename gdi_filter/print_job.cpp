@@ -1,7 +1,20 @@
 // Copyright (C) 2026 The Varnel driver authors
 // SPDX-License-Identifier: GPL-2.0-or-later
-// The print core: the job and page pipeline from grey raster lines to printer records. A page
-// goes: lines into the grey page, back-side and long-edge turns, halftone, JBIG and records.
+// The print core: the job and page pipeline from grey raster lines to printer records.
+//
+// A page goes, top to bottom:
+//   1. PrintPageBegin: geometry and the page's memory (the bitmap, one grey line);
+//   2. each raster line: halftoned at once into its bitmap row; a back side turned by half a turn
+//      takes its lines mirrored, from the bottom row up, so that no grey page exists. On Z every
+//      256-line band goes to the compression workers as soon as its rows are in;
+//      On C and M an upright page's image is compressed from PrintPageBegin on, by a worker that
+//      reads each stripe of rows as soon as the page loop has made it;
+//   3. PrintPageEnd: the rows the raster did not give are white; what is not compressed yet goes
+//      to the workers (a turned page can only be compressed once its top rows, its last lines,
+//      are in); the page's records go out with its compressed image.
+// Long-edge A5 pages (turned by a quarter turn) and bitmaps whose rows are not byte-aligned take
+// the whole-page road instead: lines into a grey page, Rotate180 and Rotate90, HalftoneDither.
+// With no workers (VARNEL_THREADS=1) every image is compressed at PrintPageEnd on this thread.
 #include "print_job.h"
 
 #include <sys/mman.h>
@@ -12,11 +25,14 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <vector>
 
 #include "common.h"
+#include "compression_workers.h"
 #include "jbigCompress.h"
 #include "page_params.h"
 #include "page_transform.h"
+#include "prnt_records.h"
 #include "spool.h"
 
 namespace {
@@ -25,21 +41,18 @@ const unsigned short kLongEdgeFeed = 64;
 
 // ---- Page memory ----
 
-// Page memory comes from malloc-family calls (large buffers are aligned for huge pages).
+// Page memory comes from malloc-family calls (large buffers are aligned for huge pages), so that
+// a page that cannot be had is refused cleanly.
 struct PageMemoryFree {
   void operator()(unsigned char* p) const { free(p); }
 };
 using PageMemory = std::unique_ptr<unsigned char[], PageMemoryFree>;
 
-// The grey page, one raster line and the bitmap. Allocated on the first page and grown when a
-// page needs more, so that a job touches fresh memory once instead of on every page.
-struct PageBuffers {
-  PageMemory pGrayImgLineBuf;
-  PageMemory pGrayImgBuf;
-  PageMemory pMonoImgBuf;
-  size_t lineCapacity = 0;
-  size_t grayCapacity = 0;
-  size_t monoCapacity = 0;
+// A buffer that only grows, so that a job touches fresh memory once instead of on every page.
+struct Buffer {
+  PageMemory bytes;
+  size_t capacity = 0;
+  unsigned char* get() const { return bytes.get(); }
 };
 
 // A page buffer touches every byte of fresh memory once per job; in 2 MiB pages that costs a few
@@ -56,75 +69,85 @@ unsigned char* AllocatePageMemory(size_t bytes) {
   return static_cast<unsigned char*>(p);
 }
 
-bool Grow(PageMemory* buffer, size_t* capacity, size_t needed) {
-  if (*buffer && *capacity >= needed) return true;
-  buffer->reset();
-  *capacity = 0;
-  buffer->reset(AllocatePageMemory(needed));
-  if (!*buffer) return false;
-  *capacity = needed;
+bool Grow(Buffer* buffer, size_t needed) {
+  if (buffer->bytes && buffer->capacity >= needed) return true;
+  buffer->bytes.reset();
+  buffer->capacity = 0;
+  buffer->bytes.reset(AllocatePageMemory(needed > 0 ? needed : 1));
+  if (!buffer->bytes) return false;
+  buffer->capacity = needed;
   return true;
 }
 
-void ReleasePageBuffers(PageBuffers* b) { *b = PageBuffers(); }
+// ---- A page on its way ----
 
-// Makes the buffers large enough for a page of width x height and a raster line of bytesPerLine
-// bytes and zeroes the bitmap. The grey page is left as it is: every row of it is written by the
-// line input or by FinishGrayPage. false when memory cannot be had (the buffers are then released).
-bool PreparePageBuffers(PageBuffers* b, unsigned int bytesPerLine, unsigned int width, unsigned int height,
-                        int b2Bit) {
-  size_t lineBytes = std::max<size_t>(bytesPerLine, width);
-  size_t grayBytes = static_cast<size_t>(width) * height;
-  size_t bitsPerRow = b2Bit ? 2 * static_cast<size_t>(width) : width;
-  // Whole bytes per bitmap row, so that a row width that is no multiple of 8 still fits.
-  size_t monoBytes = (bitsPerRow + 7) / 8 * height;
-  if (lineBytes == 0 || grayBytes == 0 || !Grow(&b->pGrayImgLineBuf, &b->lineCapacity, lineBytes) ||
-      !Grow(&b->pGrayImgBuf, &b->grayCapacity, grayBytes) || !Grow(&b->pMonoImgBuf, &b->monoCapacity, monoBytes)) {
-    ReleasePageBuffers(b);
-    return false;
-  }
-  memset(b->pMonoImgBuf.get(), 0, monoBytes);
-  return true;
-}
+// One page from its first line until its records are on the wire.
+struct Page {
+  int number = 0;
+  PAGE_SETTINGS settings{};  // the page's own (the job's change from page to page)
+  cups_page_header2_t header{};
+  PAGE_GEOMETRY geometry{};
+  GDI_START_PAGE_PARAM startPageParam{};
+  GDI_SEND_PAGE_PARAM sendPageParam{};
+  Buffer bitmap;
+  unsigned int width = 0, height = 0;  // of the bitmap image (after a long-edge turn)
+  unsigned int realWidth = 0;          // pixels of a row that belong to the raster
+  size_t rowBytes = 0;
+  bool turned = false;                 // a back side turned by half a turn
+  bool lineByLine = false;             // halftoned as its lines come (else through the grey page)
+  HALFTONE_PAGE halftone{};
+  unsigned long coverage = 0;          // its black dots (C and Z records)
+  JBIG_BIH pageBih{};
+  std::vector<ImageTask> images;       // one, or one per 256-line band on Z
+  std::vector<unsigned int> bandRowsIn;  // Z: rows of each band halftoned so far
+  std::vector<bool> submitted;
+  bool paced = false;                  // its one image is compressed while its rows are made
+};
 
 }  // namespace
 
 struct _PRINT_JOB {
-  PAGE_SETTINGS settings{};     // of the current page
-  char DuplexMsg[1024] = {0};   // settings.duplexMsg points here
+  PAGE_SETTINGS settings{};     // of the page being read
+  char DuplexMsg[1024] = {0};   // every settings.duplexMsg points here
   bool longEdgeFeedForced = false;  // a 421 x 595 page chose long-edge feed: it stays for the job
   int b2Bit = 0;                // 2 bits per pixel (M at 1200 dpi); once set, for the whole job
   unsigned int iCopies = 1;     // the first page's NumCopies
   cups_page_header2_t header{};
   GDI_START_DOC_PARAM startDocParam{};
-  GDI_START_PAGE_PARAM startPageParam{};
-  GDI_SEND_PAGE_PARAM sendPageParam{};
+  GDI_START_PAGE_PARAM lastStartPageParam{};  // of the last page sent (blank pages copy it)
   GDI_END_PAGE_PARAM endPageParam{};
   GDI_END_DOC_PARAM endDocParam{};
-  PAGE_GEOMETRY geometry{};
-  PageBuffers buffers;
   SPOOL_JOB spool{};
+  std::unique_ptr<CompressionWorkers> workers;
+  Page page;                    // the page being read
+  RowProgress rowsMade;         // of the page's bitmap, for a paced image
+  Buffer grayPage;              // the whole-page road
+  Buffer grayLine;              // one grey line as wide as the bitmap (white beyond the raster)
+  Buffer wideLine;              // a raster line wider than the bitmap, before its crop
+  Buffer mirrorLine;            // a line of a turned page, mirrored
   bool pageOpen = false;        // between PrintPageBegin and PrintPageEnd
   unsigned int linesIn = 0;     // raster lines the open page has taken
   bool ended = false;           // nothing more is sent: the document was ended, or must not be
   bool failed = false;          // the job ends with a failure whatever was printed
-  unsigned long incompleteSeen = 0;  // images that could not be compressed, as far as reported
+  cups_page_header2_t lastSentHeader{};  // of the last page sent (the end of the job reads them)
+  PAGE_SETTINGS lastSentSettings{};
 };
 
 namespace {
 
-int Value(const PRINT_JOB& job, FuncName slot) { return job.settings.prntFuncInfo[slot].value; }
+int Value(const PAGE_SETTINGS& settings, FuncName slot) { return settings.prntFuncInfo[slot].value; }
 
-void SyncSpoolJob(PRINT_JOB& job) {
+// The spooling steps read the job values of the page being sent.
+void SyncSpoolJob(PRINT_JOB& job, const PAGE_SETTINGS& settings, const cups_page_header2_t& header) {
   job.spool.iCopies = job.iCopies;
-  job.spool.collate = Value(job, COLLATE);
-  job.spool.manualDuplex = Value(job, MANUALDUPLEX);
-  job.spool.autoDuplex = Value(job, AUTODUPLEX);
-  job.spool.reverse = Value(job, REVERSE);
-  job.spool.platform = job.settings.platform;
+  job.spool.collate = Value(settings, COLLATE);
+  job.spool.manualDuplex = Value(settings, MANUALDUPLEX);
+  job.spool.autoDuplex = Value(settings, AUTODUPLEX);
+  job.spool.reverse = Value(settings, REVERSE);
+  job.spool.platform = settings.platform;
   job.spool.duplexMsg = job.DuplexMsg;
-  job.spool.lastHeader = job.header;
-  job.spool.startPageParam = &job.startPageParam;
+  job.spool.lastHeader = header;
+  job.spool.startPageParam = &job.lastStartPageParam;
 }
 
 // The page's settings, with what stays set for the whole job once a page set it.
@@ -134,7 +157,7 @@ void TakeSettings(PRINT_JOB& job, const cups_page_header2_t& header, const PAGE_
   if (settings.duplexMsg != nullptr) snprintf(job.DuplexMsg, sizeof job.DuplexMsg, "%s", settings.duplexMsg);
   job.settings.duplexMsg = job.DuplexMsg;
   if (job.longEdgeFeedForced) job.settings.prntFuncInfo[LONGEDGEFEED].value = 1;
-  if (Value(job, DPI1200) == 1 && job.settings.platform == PLATFORM_M) job.b2Bit = 1;
+  if (Value(job.settings, DPI1200) == 1 && job.settings.platform == PLATFORM_M) job.b2Bit = 1;
 }
 
 // ---- First page ----
@@ -149,75 +172,184 @@ void FirstPageSetUp(PRINT_JOB& job) {
   if (!Prnt_StartDoc(&job.startDocParam, job.settings.platform)) ReportChainedFailure("main() :: Start doc Fail ! \n");
   FlushPrinterOutput();
   g_ismiddlepage = 0;
-  SyncSpoolJob(job);
+  SyncSpoolJob(job, job.settings, job.header);
   SpoolSetUp(&job.spool, &job.header);
 }
 
-// ---- One page ----
+// ---- Page set-up ----
 
-bool ComputeGeometry(PRINT_JOB& job, int pageNumber) {
-  int& longEdgeFeed = job.settings.prntFuncInfo[LONGEDGEFEED].value;
+bool ComputeGeometry(PRINT_JOB& job, Page& page) {
+  int& longEdgeFeed = page.settings.prntFuncInfo[LONGEDGEFEED].value;
   const int chosenBefore = longEdgeFeed;
-  if (!ComputePageGeometry(&job.header, job.settings.paperSizeArray, job.settings.platform,
-                           job.settings.customMargins, &longEdgeFeed, pageNumber, &job.geometry, &job.startPageParam))
+  if (!ComputePageGeometry(&page.header, page.settings.paperSizeArray, page.settings.platform,
+                           page.settings.customMargins, &longEdgeFeed, page.number, &page.geometry,
+                           &page.startPageParam))
     return false;
-  if (longEdgeFeed != chosenBefore) job.longEdgeFeedForced = true;
+  if (longEdgeFeed != chosenBefore) {
+    job.longEdgeFeedForced = true;
+    job.settings.prntFuncInfo[LONGEDGEFEED].value = longEdgeFeed;
+  }
+  FillStartPageParam(&page.header, page.settings.prntFuncInfo, page.settings.platform, job.b2Bit, page.number,
+                     &page.geometry, &page.startPageParam);
   return true;
 }
 
-void StartPage(PRINT_JOB& job) {
-  FillStartPageParam(&job.header, job.settings.prntFuncInfo, job.settings.platform, job.b2Bit, g_page, &job.geometry,
-                     &job.startPageParam);
-  g_ismiddlepage = 1;
-  if (!Prnt_StartPage(&job.startPageParam, job.settings.platform)) ReportChainedFailure("main() :: Start page Fail ! \n");
-  FlushPrinterOutput();
-  g_ismiddlepage = 0;
-}
-
-// Rows below the last line taken are white, so nothing of an earlier page of the job shows
-// through the page buffer.
-void FinishGrayPage(PRINT_JOB& job) {
-  const size_t width = job.geometry.fwImgWPixel;
-  const unsigned int height = job.geometry.fwImgHPixel;
-  const unsigned int rowsFilled = std::min(job.linesIn, height);
-  memset(job.buffers.pGrayImgBuf.get() + rowsFilled * width, 255, (height - rowsFilled) * width);
-}
-
-void TurnPage(PRINT_JOB& job, unsigned int* width, unsigned int* height, unsigned int* realWidth) {
-  int rotate = DecideRotate180(job.settings.prntFuncInfo, g_page, job.startPageParam.feedEdge, job.settings.platform,
-                               job.settings.mDuplexType);
-  fprintf(stderr, "DEBUG: ##page is %d, rotate180 is %d\n", g_page, rotate);
-  unsigned char* gray = job.buffers.pGrayImgBuf.get();
-  if (rotate == 1 && !Rotate180(reinterpret_cast<char*>(gray), *width, *height))
-    ReportChainedFailure("main() :: Rotate 180 Fail. \n");
-  *realWidth = job.header.cupsBytesPerLine;
-  if (job.startPageParam.feedEdge == kLongEdgeFeed) {
-    Rotate90(gray, *width, *height);
-    SwapUINT(width, height);
-    *realWidth = job.header.cupsHeight;
+// The image size after the page's turns, and how many pixels of a row are the raster's.
+void DecideTurns(Page& page) {
+  page.turned = DecideRotate180(page.settings.prntFuncInfo, page.number, page.startPageParam.feedEdge,
+                                page.settings.platform, page.settings.mDuplexType) == 1;
+  page.width = page.geometry.fwImgWPixel;
+  page.height = page.geometry.fwImgHPixel;
+  page.realWidth = page.header.cupsBytesPerLine;
+  if (page.startPageParam.feedEdge == kLongEdgeFeed) {
+    SwapUINT(&page.width, &page.height);
+    page.realWidth = page.header.cupsHeight;
   }
   // The raster may be wider (or, turned, taller) than the paper: the halftoner never reads past
   // the page image.
-  *realWidth = std::min(*realWidth, *width);
+  page.realWidth = std::min(page.realWidth, page.width);
 }
 
-void SendAndEndPage(PRINT_JOB& job, unsigned int width, unsigned int height) {
-  const int platform = job.settings.platform;
-  FillSendPageParam(&job.header, platform, job.b2Bit, width, height, job.buffers.pMonoImgBuf.get(),
-                    &job.sendPageParam);
+// Takes a bitmap of a page sent before, or makes one; and the line buffers. false when memory
+// cannot be had.
+bool PreparePageMemory(PRINT_JOB& job, Page& page) {
+  const size_t bitsPerRow = job.b2Bit ? 2 * static_cast<size_t>(page.width) : page.width;
+  // Whole bytes per bitmap row, so that a row width that is no multiple of 8 still fits.
+  page.rowBytes = (bitsPerRow + 7) / 8;
+  const size_t bitmapBytes = page.rowBytes * page.height;
+  const size_t width = page.geometry.fwImgWPixel;
+  const size_t bytesPerLine = page.header.cupsBytesPerLine;
+  if (width == 0 || page.height == 0) return false;
+  if (!Grow(&page.bitmap, bitmapBytes)) return false;
+  if (!page.lineByLine) {
+    if (!Grow(&job.grayPage, width * page.geometry.fwImgHPixel)) return false;
+    if (!Grow(&job.wideLine, std::max(bytesPerLine, width))) return false;
+    return true;
+  }
+  if (!Grow(&job.grayLine, width) || !Grow(&job.mirrorLine, width)) return false;
+  if (bytesPerLine > width && !Grow(&job.wideLine, bytesPerLine)) return false;
+  // Beyond the raster's width a line is white; the raster writes only its own bytes.
+  if (bytesPerLine < width) memset(job.grayLine.get() + bytesPerLine, 255, width - bytesPerLine);
+  return true;
+}
+
+// Every image of the page (one, or the bands of Z), none handed out yet.
+void StartImages(PRINT_JOB& job, Page& page) {
+  FillSendPageParam(&page.header, page.settings.platform, job.b2Bit, page.width, page.height, page.bitmap.get(),
+                    &page.sendPageParam);
+  page.pageBih = PageJbigParameters(&page.sendPageParam, page.settings.platform);
+  const unsigned long count = PageImageCount(page.pageBih, page.settings.platform);
+  page.images.clear();
+  page.images.resize(count);
+  page.submitted.assign(count, false);
+  page.bandRowsIn.assign(count, 0);
+  for (unsigned long i = 0; i < count; ++i) {
+    page.images[i].bih = PageImageParameters(page.pageBih, i, page.settings.platform);
+    page.images[i].rows = PageImageRows(&page.sendPageParam, page.pageBih, i, page.settings.platform);
+  }
+}
+
+// On C and M an upright page halftoned line by line has its rows made from the top down: its
+// image can be compressed meanwhile, when there is a worker to do it.
+void StartPacedImage(PRINT_JOB& job, Page& page) {
+  page.paced = page.settings.platform != PLATFORM_Z && page.lineByLine && !page.turned &&
+               job.workers->Threads() > 0 && PacedCompressionWorks();
+  if (!page.paced) return;
+  job.rowsMade.Reset();
+  page.images[0].progress = &job.rowsMade;
+  page.submitted[0] = true;
+  job.workers->Submit(&page.images[0]);
+}
+
+void SubmitImage(PRINT_JOB& job, Page& page, unsigned long image) {
+  if (page.submitted[image]) return;
+  page.submitted[image] = true;
+  job.workers->Submit(&page.images[image]);
+}
+
+// ---- Lines ----
+
+// Halftones one grey line (page.width samples) into bitmap row `row`; on Z a band whose rows are
+// all in goes to the compression workers.
+void HalftoneInto(PRINT_JOB& job, Page& page, const unsigned char* gray, unsigned int row) {
+  HalftonePageRow(&page.halftone, gray, row, page.bitmap.get() + row * page.rowBytes);
+  if (page.paced) {
+    // The rows of a paced page come in order; its encoder is told at the end of each stripe.
+    const unsigned long made = row + 1;
+    if (made % page.images[0].bih.ParamL0 == 0 || made == page.height) job.rowsMade.Publish(made);
+    return;
+  }
+  if (page.settings.platform != PLATFORM_Z) return;
+  const unsigned long band = row / kZBandLines;
+  if (++page.bandRowsIn[band] == page.images[band].bih.ParamImgHeight) SubmitImage(job, page, band);
+}
+
+// Line y of the raster, whole in job.grayLine: row y of the page, or, on a turned page, row
+// height - 1 - y with the samples mirrored (what Rotate180 of the grey page would give).
+void TakeLine(PRINT_JOB& job, Page& page, unsigned int y) {
+  if (!page.turned) {
+    HalftoneInto(job, page, job.grayLine.get(), y);
+    return;
+  }
+  const unsigned char* line = job.grayLine.get();
+  std::reverse_copy(line, line + page.width, job.mirrorLine.get());
+  HalftoneInto(job, page, job.mirrorLine.get(), page.height - 1 - y);
+}
+
+// The rows no raster line gave are white (nothing of an earlier page shows through).
+void FinishLines(PRINT_JOB& job, Page& page) {
+  memset(job.grayLine.get(), 255, page.width);
+  for (unsigned int y = std::min(job.linesIn, page.height); y < page.height; ++y) TakeLine(job, page, y);
+}
+
+// The whole-page road: rows below the last line taken are white, then the turns and the halftone.
+void HalftoneWholePage(PRINT_JOB& job, Page& page) {
+  const size_t width = page.geometry.fwImgWPixel;
+  const unsigned int height = page.geometry.fwImgHPixel;
+  const unsigned int rowsFilled = std::min(job.linesIn, height);
+  unsigned char* gray = job.grayPage.get();
+  memset(gray + rowsFilled * width, 255, (height - rowsFilled) * width);
+  // Rows that are not byte-aligned are ORed into the bitmap bit by bit.
+  memset(page.bitmap.get(), 0, page.rowBytes * page.height);
+  if (page.turned && !Rotate180(reinterpret_cast<char*>(gray), page.geometry.fwImgWPixel, height))
+    ReportChainedFailure("main() :: Rotate 180 Fail. \n");
+  if (page.startPageParam.feedEdge == kLongEdgeFeed) Rotate90(gray, page.geometry.fwImgWPixel, height);
+  HalftoneDither(gray, page.width, page.height, page.bitmap.get(), page.realWidth, Value(page.settings, NEGATIVEPRINT),
+                 Value(page.settings, DPI1200), page.settings.platform);
+}
+
+// ---- Sending a page ----
+
+// The page's records, with its image compressed ahead, through the spool routing of its own page
+// number.
+void SendPage(PRINT_JOB& job, Page& page) {
+  const int pageReading = g_page;
+  g_page = page.number;
+  const int platform = page.settings.platform;
+  SyncSpoolJob(job, page.settings, page.header);
+  SpoolRoutePage(&job.spool);
   g_ismiddlepage = 1;
-  const unsigned long incompleteBefore = gIncompleteImages;
-  if (!Prnt_SendPage(&job.sendPageParam, platform)) ReportChainedFailure("main() :: Send page Fail!\n");
-  if (gIncompleteImages != incompleteBefore) {
-    fprintf(stderr, "ERROR: Page %d was printed incomplete: its image could not be compressed\n", g_page);
+  if (!Prnt_StartPage(&page.startPageParam, platform)) ReportChainedFailure("main() :: Start page Fail ! \n");
+  for (ImageTask& image : page.images) job.workers->Wait(&image);
+  std::vector<JbigImage> images(page.images.size());
+  for (size_t i = 0; i < images.size(); ++i) images[i] = std::move(page.images[i].image);
+  gImageCoverage = page.coverage;  // the start-of-page record begins a new count
+  bool incomplete = false;
+  if (!SendCompressedPage(&page.sendPageParam, images.data(), platform, &incomplete))
+    ReportChainedFailure("main() :: Send page Fail!\n");
+  if (incomplete) {
+    fprintf(stderr, "ERROR: Page %d was printed incomplete: its image could not be compressed\n", page.number);
     job.failed = true;
   }
-  job.incompleteSeen = gIncompleteImages;
-  FlushPrinterOutput();
-  FillEndPageParam(&job.header, job.settings.prntFuncInfo, g_page, &job.endPageParam);
+  FillEndPageParam(&page.header, page.settings.prntFuncInfo, page.number, &job.endPageParam);
   if (!Prnt_EndPage(&job.endPageParam, platform)) ReportChainedFailure("main() :: End page Fail ! \n");
   FlushPrinterOutput();
   g_ismiddlepage = 0;
+  job.lastStartPageParam = page.startPageParam;
+  job.lastSentHeader = page.header;
+  job.lastSentSettings = page.settings;
+  page.images.clear();  // the bitmap stays for the next page
+  g_page = pageReading;
 }
 
 }  // namespace
@@ -236,6 +368,11 @@ int PrintJobNeedsKeepAlive(int platform) { return platform == PLATFORM_C || plat
 PPRINT_JOB PrintJobBegin(void) {
   PPRINT_JOB job = new (std::nothrow) PRINT_JOB();
   if (job == nullptr) return nullptr;
+  job->workers.reset(new (std::nothrow) CompressionWorkers(CompressionThreadsWanted()));
+  if (!job->workers) {
+    delete job;
+    return nullptr;
+  }
   g_page = 0;
   Canceled = 0;
   g_ismiddlepage = 1;
@@ -251,52 +388,65 @@ PPRINT_JOB PrintJobBegin(void) {
 int PrintPageBegin(PPRINT_JOB job, const cups_page_header2_t* header, const PAGE_SETTINGS* settings) {
   if (job == nullptr || header == nullptr || settings == nullptr || job->ended || job->pageOpen) return 0;
   if (PrinterOutputFailed()) return 0;
-  const int pageNumber = g_page + 1;
   TakeSettings(*job, *header, *settings);
-  if (!ComputeGeometry(*job, pageNumber)) {
+  Page& page = job->page;
+  page.number = g_page + 1;
+  page.header = job->header;
+  page.settings = job->settings;
+  if (!ComputeGeometry(*job, page)) {
     job->failed = true;
     return 0;
   }
-  // The page's memory is had before any of its records goes out, so that a page is either sent
-  // whole or not started.
-  if (!PreparePageBuffers(&job->buffers, job->header.cupsBytesPerLine, job->geometry.fwImgWPixel,
-                          job->geometry.fwImgHPixel, job->b2Bit)) {
+  DecideTurns(page);
+  page.lineByLine = page.startPageParam.feedEdge != kLongEdgeFeed &&
+                    HalftonePageBegin(&page.halftone, page.width, page.realWidth, Value(page.settings, NEGATIVEPRINT),
+                                      Value(page.settings, DPI1200), page.settings.platform) &&
+                    page.halftone.rowAligned;
+  // The page's memory is had before anything of it goes out, so that a page is either sent whole
+  // or not started.
+  if (!PreparePageMemory(*job, page)) {
     SetLastError("main() :: Malloc pGrayImgLineBuf or pMonoImgLineBuf or pMonoImgBuf Fail ! \n");
-    fprintf(stderr, "ERROR: Unable to print page %d: out of memory\n", pageNumber);
+    fprintf(stderr, "ERROR: Unable to print page %d: out of memory\n", page.number);
     job->failed = true;
     return 0;
   }
-  g_page = pageNumber;
+  g_page = page.number;
   if (g_page == 1) FirstPageSetUp(*job);
-  SyncSpoolJob(*job);
-  SpoolRoutePage(&job->spool);
-  StartPage(*job);
+  StartImages(*job, page);
+  StartPacedImage(*job, page);
+  gImageCoverage = 0;
   job->linesIn = 0;
   job->pageOpen = true;
   return PrinterOutputFailed() ? 0 : 1;
 }
 
-// A line is read straight into its image row when it fits there; a wider line goes aside and is
-// cropped around its centre; a line below the paper goes aside and is dropped.
+// A line that fits goes straight into the grey line (or, on the whole-page road, its grey row);
+// a wider line goes aside and is cropped around its centre; a line below the paper goes aside
+// and is dropped.
 unsigned char* PrintPageLine(PPRINT_JOB job) {
   if (job == nullptr || !job->pageOpen || Canceled || job->linesIn >= job->header.cupsHeight) return nullptr;
-  const size_t width = job->geometry.fwImgWPixel;
-  if (job->linesIn < job->geometry.fwImgHPixel && job->header.cupsBytesPerLine <= width)
-    return job->buffers.pGrayImgBuf.get() + job->linesIn * width;
-  return job->buffers.pGrayImgLineBuf.get();
+  const Page& page = job->page;
+  const size_t width = page.geometry.fwImgWPixel;
+  const bool fits = job->linesIn < page.geometry.fwImgHPixel && job->header.cupsBytesPerLine <= width;
+  if (!fits) return job->wideLine.get();
+  if (page.lineByLine) return job->grayLine.get();
+  return job->grayPage.get() + job->linesIn * width;
 }
 
 void PrintPageLineDone(PPRINT_JOB job) {
   if (job == nullptr || !job->pageOpen || job->linesIn >= job->header.cupsHeight) return;
+  Page& page = job->page;
   const unsigned int y = job->linesIn++;
-  if (y >= job->geometry.fwImgHPixel) return;  // below the paper
-  const size_t width = job->geometry.fwImgWPixel;
+  if (y >= page.geometry.fwImgHPixel) return;  // below the paper
+  const size_t width = page.geometry.fwImgWPixel;
   const size_t bytesPerLine = job->header.cupsBytesPerLine;
-  unsigned char* row = job->buffers.pGrayImgBuf.get() + y * width;
-  if (bytesPerLine <= width)
-    memset(row + bytesPerLine, 255, width - bytesPerLine);
-  else
-    memcpy(row, job->buffers.pGrayImgLineBuf.get() + (bytesPerLine - width) / 2, width);  // centred crop
+  unsigned char* target = page.lineByLine ? job->grayLine.get() : job->grayPage.get() + y * width;
+  if (bytesPerLine > width) {
+    memcpy(target, job->wideLine.get() + (bytesPerLine - width) / 2, width);  // centred crop
+  } else if (!page.lineByLine) {
+    memset(target + bytesPerLine, 255, width - bytesPerLine);
+  }
+  if (page.lineByLine) TakeLine(*job, page, y);
 }
 
 int PrintPageWriteLine(PPRINT_JOB job, const unsigned char* line, size_t length) {
@@ -313,14 +463,16 @@ int PrintPageWriteLine(PPRINT_JOB job, const unsigned char* line, size_t length)
 int PrintPageEnd(PPRINT_JOB job) {
   if (job == nullptr || !job->pageOpen) return 0;
   job->pageOpen = false;
-  FinishGrayPage(*job);
-  unsigned int width = job->geometry.fwImgWPixel;
-  unsigned int height = job->geometry.fwImgHPixel;
-  unsigned int realWidth = 0;
-  TurnPage(*job, &width, &height, &realWidth);
-  HalftoneDither(job->buffers.pGrayImgBuf.get(), width, height, job->buffers.pMonoImgBuf.get(), realWidth,
-                 Value(*job, NEGATIVEPRINT), Value(*job, DPI1200), job->settings.platform);
-  SendAndEndPage(*job, width, height);
+  Page& page = job->page;
+  if (page.lineByLine) {
+    FinishLines(*job, page);
+  } else {
+    HalftoneWholePage(*job, page);
+  }
+  fprintf(stderr, "DEBUG: ##page is %d, rotate180 is %d\n", page.number, page.turned ? 1 : 0);
+  page.coverage = gImageCoverage;
+  for (unsigned long i = 0; i < page.images.size(); ++i) SubmitImage(*job, page, i);
+  SendPage(*job, page);
   if (Canceled || PrinterOutputFailed()) return 0;
   FlushPrinterOutput();
   g_ismiddlepage = 0;
@@ -330,20 +482,21 @@ int PrintPageEnd(PPRINT_JOB job) {
 int PrintJobEnd(PPRINT_JOB job) {
   if (job == nullptr) return 0;
   if (job->pageOpen) PrintPageEnd(job);
+  const unsigned long incompleteBefore = gIncompleteImages;
   if (!job->ended && g_page > 0) {
-    SyncSpoolJob(*job);
+    SyncSpoolJob(*job, job->lastSentSettings, job->lastSentHeader);
     if (!SpoolEndOfJob(&job->spool)) job->failed = true;
     g_ismiddlepage = 1;
     FlushPrinterOutput();
     job->endDocParam.page = g_page;
-    job->endDocParam.bMachDup = Value(*job, AUTODUPLEX) != 0 ? 1 : 0;
-    if (!Prnt_EndDoc(&job->endDocParam, job->settings.platform)) ReportChainedFailure("main() :: End doc Fail ! \n");
+    job->endDocParam.bMachDup = Value(job->lastSentSettings, AUTODUPLEX) != 0 ? 1 : 0;
+    if (!Prnt_EndDoc(&job->endDocParam, job->lastSentSettings.platform))
+      ReportChainedFailure("main() :: End doc Fail ! \n");
     FlushPrinterOutput();
   }
-  if (gIncompleteImages != job->incompleteSeen) {
+  if (gIncompleteImages != incompleteBefore) {
     // A blank page of the end of the job (a back side) could not be compressed.
     fputs("ERROR: A blank back side was printed incomplete: its image could not be compressed\n", stderr);
-    job->incompleteSeen = gIncompleteImages;
     job->failed = true;
   }
   job->ended = true;
@@ -353,6 +506,10 @@ int PrintJobEnd(PPRINT_JOB job) {
 void PrintJobRelease(PPRINT_JOB job) {
   g_ismiddlepage = 0;
   if (job == nullptr) return;
+  // The workers finish what they hold before the page they read goes; an image waiting for rows
+  // that will not come stops waiting.
+  job->rowsMade.Abandon();
+  job->workers.reset();
   SpoolRemove(&job->spool);
   delete job;
 }
