@@ -86,7 +86,7 @@ unsigned PaperIndex(unsigned w, unsigned h) {
   exit(1);
 }
 
-Page Paper(unsigned w, unsigned h, unsigned width = 200, unsigned height = 100) {
+Page Paper(unsigned w, unsigned h, unsigned width = 128, unsigned height = 100) {
   Page p;
   p.kind = kPaperKind;
   p.pageW = PaperIndex(w, h);
@@ -185,16 +185,18 @@ std::vector<RasterSeed> RasterSeeds() {
   tumblePage.flags = kHeaderDuplex | kHeaderTumble;
   Page copies3 = small;
   copies3.copies = 3;
+  Page copies20 = small;
+  copies20.copies = 255;  // 20 copies
   Page noCopies = small;
   noCopies.copies = 0;
-  Page hi = Small(30, 26, 200, 100);
+  Page hi = Small(30, 26, 128, 100);
   hi.resolution = 3;  // 1200 x 1200
   Page mixed = small;
   mixed.resolution = 5;  // 600 x 1200
   Page low = Small(35, 35, 40, 40);
   low.resolution = 7;  // 150 dpi
-  Page wide = Small(30, 30, 256, 16);  // wider than the page: cropped around the centre
-  Page tall = Small(30, 30, 16, 256);  // taller: the lines below the page are dropped
+  Page wide = Small(30, 30, 128, 16);  // wider than the page: cropped around the centre
+  Page tall = Small(30, 30, 16, 128);  // taller: the lines below the page are dropped
   Page cut = small;
   cut.cut = 150;  // the file ends inside the page
   Page media = small;
@@ -250,6 +252,7 @@ std::vector<RasterSeed> RasterSeeds() {
       {"z-collate", Z, kV2, Opt(kCollate), Pages(3, copies3)},
       {"m-collate-reverse", M, kV2, Opt(kCollate, 0, kReverse), Pages(2, copies3)},
       {"c-no-copies", C, kV2, Opt(kCollate), {noCopies}},
+      {"z-collate-20-copies", Z, kV2, Opt(kCollate), Pages(2, copies20)},
       {"c-duplex-odd", C, kV2, Opt(kDuplexNoTumble), Pages(3, small)},
       {"z-duplex-tumble", Z, kV2, Opt(kDuplexTumble | kRotation), Pages(3, small)},
       {"m-header-duplex", M, kV2, Opt(0), Pages(3, duplexPage)},

@@ -23,10 +23,11 @@
 //     1     resolution (kResolutions; free: 5 dpi steps, both directions)
 //     2     bits 0-1 Duplex (0, 1, 1, 5), bits 2-3 Tumble (0, 1, 0, 2), bit 4 one byte more per
 //           line than the width
-//     3     NumCopies: 0 to 4, but 240 to 255 as they are (each collated copy is a replay)
+//     3     NumCopies: 0 to 4, from 240 on 5 to 20 (each collated copy is a replay of the job)
 //     4     cupsMediaType
 //     5     bits 0-2 colour space (kColorSpaces), bits 3-5 bits per colour and pixel (kDepths)
-//     6-7   cupsWidth, 8-9 cupsHeight (little endian; small and paper: 1 to 256, free: as given)
+//     6-7   cupsWidth, 8-9 cupsHeight (little endian; small and paper: 1 to 128, more than a
+//           small page holds, free: as given)
 //     10-11 page width, 12-13 page height: small: 20 to 35 points each (at most 11 points
 //           within the fixtures' margins); paper: a row of PaperSizes() (and bit 0 of 12-13 turns
 //           it); free: as given, at most the area of Legal unless one side is refused anyway
@@ -61,7 +62,7 @@ constexpr size_t kPrinterCount = sizeof kPrinters / sizeof kPrinters[0];
 
 constexpr size_t kJobBytes = 5;
 constexpr size_t kPageRecordBytes = 14;
-constexpr int kMaxPages = 12;
+constexpr int kMaxPages = 8;
 constexpr uint8_t kPaperKind = 248;
 constexpr uint8_t kFreeKind = 252;
 
@@ -166,7 +167,7 @@ inline cups_page_header2_t PageHeader(const uint8_t* r) {
   static const unsigned duplex[4] = {0, 1, 1, 5}, tumble[4] = {0, 1, 0, 2};
   h.Duplex = static_cast<cups_bool_t>(duplex[r[2] & 3]);
   h.Tumble = static_cast<cups_bool_t>(tumble[(r[2] >> 2) & 3]);
-  h.NumCopies = r[3] < 240 ? r[3] % 5u : r[3];
+  h.NumCopies = r[3] < 240 ? r[3] % 5u : r[3] - 235u;
   h.cupsMediaType = r[4];
   h.cupsColorSpace = static_cast<cups_cspace_t>(kColorSpaces[r[5] & 7]);
   h.cupsBitsPerColor = kDepths[(r[5] >> 3) & 7][0];
@@ -177,8 +178,8 @@ inline cups_page_header2_t PageHeader(const uint8_t* r) {
   if (kind < kFreeKind) {
     h.HWResolution[0] = kResolutions[r[1] & 7][0];
     h.HWResolution[1] = kResolutions[r[1] & 7][1];
-    width = 1 + width % 256;
-    height = 1 + height % 256;
+    width = 1 + width % 128;
+    height = 1 + height % 128;
   } else {
     h.HWResolution[0] = h.HWResolution[1] = 5u * r[1];
   }
