@@ -3,6 +3,7 @@
 // Reading the job's raster: a buffered input for libcups' raster reader.
 #include "raster_input.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,6 +14,9 @@
 #include "cupsdll.h"
 
 int OpenRasterInput(RASTER_INPUT* input, int fd, size_t capacity) {
+  struct stat file;
+  if (fstat(fd, &file) == 0 && S_ISREG(file.st_mode) && static_cast<unsigned long long>(file.st_size) < capacity)
+    capacity = std::max(static_cast<size_t>(file.st_size), std::min(capacity, kRasterInputMinimumBuffer));
   input->fd = fd;
   input->buffer.reset(new (std::nothrow) unsigned char[capacity]);
   input->capacity = input->buffer ? capacity : 0;

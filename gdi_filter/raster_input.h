@@ -22,8 +22,11 @@ typedef struct _RASTER_INPUT {
 } RASTER_INPUT;
 
 const size_t kRasterInputBufferSize = 1 << 20;
+const size_t kRasterInputMinimumBuffer = 4096;
 
-// 0 when the buffer cannot be allocated.
+// The buffer holds up to capacity bytes; for a regular file no more than the file (but at least
+// kRasterInputMinimumBuffer), so that a small job does not take a whole megabyte. 0 when the
+// buffer cannot be allocated.
 int OpenRasterInput(RASTER_INPUT* input, int fd, size_t capacity = kRasterInputBufferSize);
 // cups_raster_iocb_t for cupsRasterOpenIO: ctx is a RASTER_INPUT.
 ssize_t ReadRasterInput(void* ctx, unsigned char* data, size_t length);

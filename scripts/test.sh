@@ -2,7 +2,8 @@
 # Copyright (C) 2026 The Varnel driver authors
 # SPDX-License-Identifier: GPL-2.0-or-later
 # Installs what is missing, builds the driver with AddressSanitizer and UndefinedBehaviorSanitizer,
-# and runs the whole test suite.
+# runs the whole test suite, then the fuzz smoke (tools/fuzz/smoke.sh) when clang's libFuzzer is
+# installed.
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$top"
@@ -14,3 +15,9 @@ export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}"
 export LSAN_OPTIONS="${LSAN_OPTIONS:-suppressions=$top/tests/lsan.supp}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 ctest --test-dir "$build" --output-on-failure -j"$(nproc)" "$@"
+
+# The fuzz smoke: each fuzzer a minute on the committed corpus, in a clang build of its own
+# (skipped with a message when clang's libFuzzer is not installed; VARNEL_FUZZ_SMOKE=0 skips it).
+if [ "${VARNEL_FUZZ_SMOKE:-1}" != 0 ]; then
+  bash tools/fuzz/smoke.sh "${VARNEL_FUZZ_BUILD:-build-fuzz}"
+fi

@@ -3,9 +3,12 @@
 // The PostScript filter's handling of what a user sends: the job options text and the document.
 // The document is copied the generic printers' way (also as a cancelled job, cut at a page
 // start), corrected line by line for a page size, and read as a device ID and a status reply.
+// The document file lives in memory (a memfd, opened by its /proc path) and libcups parses the
+// PPD once (ppd_cache.cpp).
 #include <fuzzer/FuzzedDataProvider.h>
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -24,7 +27,8 @@
 
 namespace {
 
-std::string g_document;
+int g_documentFd = -1;
+std::string g_document;  // its path
 
 void ReadOptions(const std::string& text) {
   std::string value;
@@ -53,10 +57,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   int null = open("/dev/null", O_WRONLY);
   dup2(null, 1);  // the printer stream
   close(null);
-  char path[] = "/tmp/fuzz-ps-XXXXXX";
-  int fd = mkstemp(path);
-  if (fd >= 0) close(fd);
-  g_document = path;
+  g_documentFd = memfd_create("fuzz-ps-document", 0);
+  if (g_documentFd < 0) abort();
+  g_document = "/proc/self/fd/" + std::to_string(g_documentFd);
   setenv("PPD", VARNEL_PS_PPD, 1);
   return 0;
 }
@@ -70,10 +73,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string document = input.ConsumeRemainingBytesAsString();
 
   ReadOptions(options);
-  FILE* file = fopen(g_document.c_str(), "wb");
-  if (file == nullptr) return 0;
-  fwrite(document.data(), 1, document.size(), file);
-  fclose(file);
+  if (pwrite(g_documentFd, document.data(), document.size(), 0) != static_cast<ssize_t>(document.size()) ||
+      ftruncate(g_documentFd, static_cast<off_t>(document.size())) != 0)
+    return 0;
 
   std::string arg0 = "pstoVarnel", job = "7", user = "fuzz", title = "fuzz";
   char* argv[] = {&arg0[0], &job[0], &user[0], &title[0], &copies[0], &options[0], &g_document[0], nullptr};
