@@ -119,7 +119,7 @@ while [ $# -gt 0 ]; do
   esac
 done
 if [ $# -gt 0 ]; then
-  [ -z "$build" ] && [ $# -eq 1 ] || die_usage "one build folder at most"
+  if [ -n "$build" ] || [ $# -ne 1 ]; then die_usage "one build folder at most"; fi
   build="$1"
 fi
 [[ "$runs" =~ ^[1-9][0-9]*$ ]] || die_usage "--runs needs a whole number of 1 or more"
@@ -134,7 +134,8 @@ for p in "${platforms[@]}"; do [[ "$p" =~ ^[CZM]$ ]] || die_usage "unknown platf
 for i in "${inputs[@]}"; do [[ "$i" =~ ^(text|testpage|image)$ ]] || die_usage "unknown input \"$i\""; done
 
 top="$(cd "$(dirname "$0")/../.." && pwd)"
-build="$(cd "${build:-$top/build}" 2>/dev/null && pwd)" || die "no build folder ${build:-$top/build}"
+build_given="${build:-$top/build}"
+build="$(cd "$build_given" 2>/dev/null && pwd)" || die "no build folder $build_given"
 filter="$build/gdi_filter/rastertoVarnel"
 inspect="$build/tools/varnel-inspect/varnel-inspect"
 runner="$build/tools/benchmark/bench_run"
@@ -312,7 +313,6 @@ measured() {  # id job round bench_run-arguments...
 
 # Busy and total jiffies of all processors, from /proc/stat.
 cpu_jiffies() { awk '/^cpu /{ t = 0; for (i = 2; i <= NF; ++i) t += $i; print t - $5 - $6, t; exit }' /proc/stat; }
-busy_start=""
 
 # Runs a filter once with its output kept, checks it and leaves the decoded pages in DIR.
 check_output() {  # label program ppd options raster pages out decode-dir env...
@@ -414,11 +414,12 @@ run_case() {  # platform-key input
     case $id in
       filter) label="filter" ;;
       reference) label="reference ($same)" ;;
-      pbmtojbg) label="pbmtojbg $(sed 's/-q //' <<<"$jopts")" ;;
+      pbmtojbg) label="pbmtojbg ${jopts#-q }" ;;
       pbmtojbg-bands) label="pbmtojbg per band (${#bands[@]} processes)" ;;
       foo2zjs) label="foo2zjs -z1" ;;
     esac
-    printf '%s\t%s\t%s\t%s\t%s\n' "$key $input" "$key" "$input" "$id" "$label" >>"$rows"
+    printf '%s\t%s\t%s\t%s\t%s\n' "$key $input" "$key" "$([ "$input" = image ] && echo "$image_label" || echo "$input")" \
+      "$id" "$label" >>"$rows"
   done
 
   # shellcheck disable=SC2086
@@ -442,14 +443,14 @@ run_case() {  # platform-key input
   for id in "${progs[@]}"; do order+=("$id N"); done
   for ((k = ${#order[@]} - 1; k >= 0; --k)); do rev+=("${order[k]}"); done
   local item
-  for item in "${order[@]}"; do run_one ${item} warm; done
+  for item in "${order[@]}"; do run_one "${item% *}" "${item#* }" warm; done
   local before after
   before="$(cpu_jiffies)"
   for ((round = 1; round <= runs; ++round)); do
     if ((round % 2 == 1)); then
-      for item in "${order[@]}"; do run_one ${item} "$round"; done
+      for item in "${order[@]}"; do run_one "${item% *}" "${item#* }" "$round"; done
     else
-      for item in "${rev[@]}"; do run_one ${item} "$round"; done
+      for item in "${rev[@]}"; do run_one "${item% *}" "${item#* }" "$round"; done
     fi
   done
   after="$(cpu_jiffies)"
