@@ -58,6 +58,8 @@ Options:
       --work DIR             keep the documents, rasters, outputs and every run's figures
                              (runs.tsv) in DIR, and reuse rasters already rendered there
       --no-startup           leave out the start-up figures
+      --instructions         also count the instructions of every one-page job (valgrind
+                             callgrind, one run each): the same count on a busy machine
       --install              install the missing Debian packages (apt-get) and go on
   -h, --help                 show this text
 
@@ -93,6 +95,7 @@ photo_given=0
 synthetic=0
 work=""
 startup=1
+instructions=0
 install=0
 build=""
 
@@ -112,6 +115,7 @@ while [ $# -gt 0 ]; do
     --synthetic) synthetic=1; shift ;;
     --work) need_value "$@"; work="$2"; shift 2 ;;
     --no-startup) startup=0; shift ;;
+    --instructions) instructions=1; shift ;;
     --install) install=1; shift ;;
     --) shift; break ;;
     -*) die_usage "unknown option \"$1\"" ;;
@@ -157,6 +161,7 @@ command -v cupsfilter >/dev/null || [ -x /usr/sbin/cupsfilter ] || missing+=(cup
 [ -x /usr/lib/cups/filter/gstoraster ] || missing+=(cups-filters)
 command -v pbmtojbg >/dev/null || missing+=(jbigkit-bin)
 command -v foo2zjs >/dev/null || missing+=(printer-driver-foo2zjs)
+[ $instructions -eq 0 ] || command -v valgrind >/dev/null || missing+=(valgrind)
 if [ $photo_given -eq 0 ] && [ $synthetic -eq 0 ] && [ ! -r "$photo" ]; then missing+=(mate-backgrounds); fi
 if [ ${#missing[@]} -gt 0 ]; then
   if [ $install -eq 1 ]; then
@@ -305,7 +310,7 @@ measured() {  # id job round bench_run-arguments...
   shift 3
   line="$("$runner" "$@")" || die "bench_run failed on $current_case $id"
   case "$line" in
-    status=0\ *) ;;
+    "status=${want_status:-0} "*) ;;
     *) die "$current_case: $id ($job-page job) failed: $line" ;;
   esac
   [ "$round" = warm ] || printf '%s\t%s\t%s\t%s\t%s\n' "$current_case" "$id" "$job" "$round" "$line" >>"$raw"
@@ -336,6 +341,20 @@ check_output() {  # label program ppd options raster pages out decode-dir env...
 }
 
 pbm_header_bytes() { head -n 2 "$1" | wc -c; }
+
+# Instructions of one run under callgrind (valgrind's own messages go to a file). The settings
+# go to the environment of valgrind itself: it would stop counting where env ran the program.
+count_instructions() {  # id [NAME=VALUE]... -- command...
+  local id=$1 n settings=()
+  shift
+  while [ "$1" != -- ]; do settings+=("$1"); shift; done
+  shift
+  env ${settings[@]+"${settings[@]}"} valgrind --tool=callgrind --callgrind-out-file=/dev/null --log-file="$work/tmp/callgrind.log" "$@" \
+    >/dev/null 2>&1 3>&- 4>&- || die "$current_case: $id failed under valgrind: $(tail -3 "$work/tmp/callgrind.log")"
+  n="$(awk '/Collected :/{ print $NF; exit }' "$work/tmp/callgrind.log")"
+  [ -n "$n" ] || die "$current_case: no instruction count from valgrind for $id"
+  printf '%s\t%s\t%s\n' "$current_case" "$id" "$n" >>"$work/tmp/instructions.tsv"
+}
 
 run_case() {  # platform-key input
   local key=$1 input=$2 p=${1:0:1} options="" ppd jopts
@@ -455,6 +474,15 @@ run_case() {  # platform-key input
   done
   after="$(cpu_jiffies)"
   printf '%s\t%s\t%s\n' "$key $input" "$before" "$after" >>"$work/tmp/jiffies.tsv"
+  if [ $instructions -eq 1 ]; then
+    count_instructions filter PPD="$ppd" ${filter_env[@]+"${filter_env[@]}"} -- \
+      "$filter" 1 bench benchmark 1 "$options" "$ras1"
+    [ -z "$reference" ] || count_instructions reference PPD="$ppd" ${reference_env[@]+"${reference_env[@]}"} -- \
+      "$reference" 1 bench benchmark 1 "$options" "$ras1"
+    # shellcheck disable=SC2086
+    count_instructions pbmtojbg -- pbmtojbg $jopts "$pbm"
+    [ "$p" != Z ] || count_instructions foo2zjs -- foo2zjs -r600x600 -g"${w}x${h}" -p9 -z1 -P <"$pbm"
+  fi
   printf '%s\t%s\t%s\t%s\n' "$key $input" "$w x $h" "$dots" "$(stat -c %s "$out.prn")" >>"$work/tmp/sizes.tsv"
   rm -f "$rasN"
 }
@@ -471,6 +499,7 @@ for p in "${platforms[@]}"; do
 done
 : >"$work/tmp/jiffies.tsv"
 : >"$work/tmp/sizes.tsv"
+: >"$work/tmp/instructions.tsv"
 for key in "${cases[@]}"; do
   for input in "${inputs[@]}"; do run_case "$key" "$input"; done
 done
@@ -483,6 +512,7 @@ if [ $startup -eq 1 ]; then
   sp="${platforms[0]}"
   sppd="$(find_ppd "$sp")"
   sras="$work/raster/$sp-${inputs[0]}.ras"
+  head -c 4 "$sras" >"$work/tmp/empty.ras"  # the sync word and no page: start-up, PPD, device check
   current_case="start-up"
   sargs=()
   mapfile -d '' sargs < <(env_args "PPD=$sppd" ${filter_env[@]+"${filter_env[@]}"})
@@ -495,6 +525,7 @@ if [ $startup -eq 1 ]; then
     measured probe-raster 1 $r --stamp first-line -- "$probe" raster "$sras" "$sppd"
     measured filter-startup 1 $r "${sargs[@]}" --stamp "PAGE:" --stamp "INFO: Printing page" -- \
       "$filter" 1 bench benchmark 1 "" "$sras"
+    want_status=1 measured filter-empty 1 $r "${sargs[@]}" -- "$filter" 1 bench benchmark 1 "" "$work/tmp/empty.ras"
   done
   # The dynamic loader's own account (LD_DEBUG=statistics), in processor cycles.
   loader() {  # label program args...
@@ -583,6 +614,29 @@ awk -F'\t' -v cpus="$(nproc)" -v hz="$(getconf CLK_TCK)" '
   END { if (total > 0) printf "While timing, the processors were %.0f%% busy; the measured programs account for %.0f%% of their time, other work on the machine for about %.0f%%.\n", 100 * busy / total, 100 * ours * hz / total, 100 * (busy - ours * hz) / total }' \
   "$work/tmp/jiffies.tsv" "$raw"
 
+if [ -s "$work/tmp/instructions.tsv" ]; then
+  echo
+  echo "### Instructions of the one-page job (valgrind callgrind, millions)"
+  echo
+  awk -F'\t' '
+    FILENAME == ARGV[1] { if (!($1 in seen)) { seen[$1] = 1; order[++n] = $1; P[$1] = $2; I[$1] = $3 } next }
+    { N[$1, $2] = $3 }
+    END {
+      print "| Platform | Page | filter | reference | filter ÷ reference | pbmtojbg | filter ÷ pbmtojbg | foo2zjs | filter ÷ foo2zjs |"
+      print "|---|---|---|---|---|---|---|---|---|"
+      for (i = 1; i <= n; ++i) {
+        c = order[i]; f = N[c, "filter"]
+        line = sprintf("| %s | %s | %.1f", P[c], I[c], f / 1e6)
+        split("reference pbmtojbg foo2zjs", ids, " ")
+        for (j = 1; j <= 3; ++j) {
+          v = N[c, ids[j]]
+          line = line (v != "" ? sprintf(" | %.1f | %.2f", v / 1e6, f / v) : " | – | –")
+        }
+        print line " |"
+      }
+    }' "$rows" "$work/tmp/instructions.tsv"
+fi
+
 if [ $startup -eq 1 ]; then
   echo
   echo "### Before the first raster line (one-page job: $startup_case)"
@@ -610,6 +664,7 @@ if [ $startup -eq 1 ]; then
       print "| filter: PAGE line of page 1 (first header read) | " ms(S0["filter-startup"]) " |"
       print "| filter: first raster line reached (\"Printing page 1, 0%\") | " ms(S1["filter-startup"]) " |"
       print "| filter: whole one-page job | " ms(W["filter-startup"]) " |"
+      print "| filter: a job of no pages (sync word only; exit status 1): start to exit | " ms(W["filter-empty"]) " |"
       split("true probe-exit filter-startup", names, " ")
       split("`true`|startup_probe exit|filter", labels, "|")
       for (i = 1; i <= 3; ++i) {
