@@ -43,7 +43,7 @@ first raster line, beside startup_probe (a program linked against the same libra
 Options:
   -n, --runs N               measured runs of every program (default 5)
       --pages N              pages of the long job (default 10)
-      --platforms LIST       platforms, comma-separated (default C,Z,M)
+      --platforms LIST       platforms, comma-separated (default C,Z,M; C1200 is C at 1200 dpi)
       --inputs LIST          pages, comma-separated (default text,testpage,image)
       --1200                 also platform C at 1200 dpi (DPI1200=True)
       --env NAME=VALUE       environment for the filter, e.g. VARNEL_THREADS=1 (repeatable)
@@ -55,8 +55,9 @@ Options:
       --photo FILE           the JPEG photograph of the image page
       --synthetic            the synthetic continuous-tone image page even when a photograph
                              is there
-      --work DIR             keep the documents, rasters, outputs and every run's figures
-                             (runs.tsv) in DIR, and reuse rasters already rendered there
+      --work DIR             keep the documents, rasters, outputs, the bitmaps that the
+                             references got (out/*.pbm) and every run's figures (runs.tsv) in
+                             DIR, and reuse rasters already rendered there
       --no-startup           leave out the start-up figures
       --instructions         also count the instructions of every one-page job (valgrind
                              callgrind, one run each): the same count on a busy machine
@@ -134,7 +135,7 @@ done
 [ ${#reference_env[@]} -eq 0 ] || [ -n "$reference" ] || die_usage "--reference-env needs --reference-filter"
 IFS=, read -r -a platforms <<<"$platform_list"
 IFS=, read -r -a inputs <<<"$input_list"
-for p in "${platforms[@]}"; do [[ "$p" =~ ^[CZM]$ ]] || die_usage "unknown platform \"$p\" (C, Z, M)"; done
+for p in "${platforms[@]}"; do [[ "$p" =~ ^([CZM]|C1200)$ ]] || die_usage "unknown platform \"$p\" (C, Z, M, C1200)"; done
 for i in "${inputs[@]}"; do [[ "$i" =~ ^(text|testpage|image)$ ]] || die_usage "unknown input \"$i\""; done
 
 top="$(cd "$(dirname "$0")/../.." && pwd)"
@@ -417,6 +418,7 @@ run_case() {  # platform-key input
   fi
   local dots
   dots="$(stat -c %s "$c/page.raw")"
+  [ $keep_work -eq 0 ] || cp "$pbm" "$out.pbm"
 
   # The programs of this case, in the order of the table.
   local fargs=() rargs=()
@@ -509,8 +511,8 @@ done
 startup_rows="$work/tmp/startup.tsv"
 : >"$startup_rows"
 if [ $startup -eq 1 ]; then
-  sp="${platforms[0]}"
-  sppd="$(find_ppd "$sp")"
+  sp="${cases[0]}"
+  sppd="$(find_ppd "${sp:0:1}")"
   sras="$work/raster/$sp-${inputs[0]}.ras"
   head -c 4 "$sras" >"$work/tmp/empty.ras"  # the sync word and no page: start-up, PPD, device check
   current_case="start-up"
@@ -525,14 +527,14 @@ if [ $startup -eq 1 ]; then
     measured probe-raster 1 $r --stamp first-line -- "$probe" raster "$sras" "$sppd"
     measured filter-startup 1 $r "${sargs[@]}" --stamp "PAGE:" --stamp "INFO: Printing page" -- \
       "$filter" 1 bench benchmark 1 "" "$sras"
-    want_status=1 measured filter-empty 1 $r "${sargs[@]}" -- "$filter" 1 bench benchmark 1 "" "$work/tmp/empty.ras"
+    want_status=1 measured filter-empty 1 $r "${sargs[@]}" --stderr /dev/null -- "$filter" 1 bench benchmark 1 "" "$work/tmp/empty.ras"
   done
   # The dynamic loader's own account (LD_DEBUG=statistics), in processor cycles.
   loader() {  # label program args...
     local label=$1 n
     shift
     for ((k = 1; k <= runs; ++k)); do
-      n="$(env PPD="$sppd" LD_DEBUG=statistics "$@" 2>&1 >/dev/null </dev/null 3>&- 4>&- | awk '/total startup time in dynamic loader/{ print $(NF-1); exit }')"
+      n="$(env PPD="$sppd" LD_DEBUG=statistics "$@" 2>&1 >/dev/null </dev/null 3>&- 4>&- | awk '/total startup time in dynamic loader/ && !n { n = $(NF-1) } END { print n }')"
       printf '%s\t%s\n' "$label" "${n:-0}" >>"$startup_rows"
     done
   }
@@ -547,7 +549,7 @@ load_after="$(cut -d' ' -f1-3 /proc/loadavg)"
 # ---- The table ----
 
 echo
-echo "### rastertoVarnel beside pbmtojbg and foo2zjs (A4, 600 dpi$([ $with_1200 -eq 0 ] || echo ', C also 1200 dpi'))"
+echo "### rastertoVarnel beside pbmtojbg and foo2zjs (A4, 600 dpi$(printf '%s\n' "${cases[@]}" | grep -q C1200 && echo '; C1200: platform C at 1200 dpi'))"
 echo
 awk -F'\t' -v pages="$pages" -v runs="$runs" '
   function sortv(a, n,   i, j, t) { for (i = 2; i <= n; ++i) { t = a[i]; for (j = i - 1; j >= 1 && a[j] > t; --j) a[j + 1] = a[j]; a[j + 1] = t } }
@@ -594,7 +596,8 @@ awk -F'\t' -v pages="$pages" -v runs="$runs" '
 echo
 echo "Each figure: $runs measured runs after a warm-up, programs taking turns. CPU = user + system,"
 echo "median; peak = largest peak resident set of the runs. The filter's per-page times are the gaps"
-echo "between its PAGE: lines (the last page until its exit); the ${pages}-page job of pbmtojbg is the"
+echo "between its PAGE: lines (the last page until its exit; where pages are compressed on other"
+echo "threads, a gap is when the filter took the next page, not when it sent the last); the ${pages}-page job of pbmtojbg is the"
 echo "page's bitmap stacked $pages times as one image, foo2zjs reads $pages PBM pages. The references"
 echo "get the bitmap that the filter sent (decoded from its output), so they do only part of its work"
 echo "(no raster reading, no halftoning)."
