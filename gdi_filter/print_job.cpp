@@ -427,10 +427,10 @@ unsigned char* PrintPageLine(PPRINT_JOB job) {
   if (job == nullptr || !job->pageOpen || Canceled || job->linesIn >= job->header.cupsHeight) return nullptr;
   const Page& page = job->page;
   const size_t width = page.geometry.fwImgWPixel;
-  const bool fits = job->linesIn < page.geometry.fwImgHPixel && job->header.cupsBytesPerLine <= width;
-  if (!fits) return job->wideLine.get();
-  if (page.lineByLine) return job->grayLine.get();
-  return job->grayPage.get() + job->linesIn * width;
+  if (job->header.cupsBytesPerLine > width) return job->wideLine.get();
+  const bool belowThePaper = job->linesIn >= page.geometry.fwImgHPixel;
+  if (page.lineByLine) return job->grayLine.get();  // a line below the paper is dropped from there
+  return belowThePaper ? job->wideLine.get() : job->grayPage.get() + job->linesIn * width;
 }
 
 void PrintPageLineDone(PPRINT_JOB job) {
