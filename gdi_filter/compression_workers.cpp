@@ -4,22 +4,47 @@
 
 #include <pthread.h>
 #include <signal.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <system_error>
 
-void RowProgress::Reset() {
+void ReleaseMemory(unsigned char* buffer, size_t from, size_t to) {
+  static const size_t kPage = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  const uintptr_t begin = (reinterpret_cast<uintptr_t>(buffer) + from + kPage - 1) / kPage * kPage;
+  const uintptr_t end = (reinterpret_cast<uintptr_t>(buffer) + to) / kPage * kPage;
+  if (buffer == nullptr || end <= begin) return;
+  // Only whole pages inside the range: the rows around it keep their bytes.
+  madvise(reinterpret_cast<void*>(begin), end - begin, MADV_DONTNEED);
+}
+
+// ---- Rows between the page loop and an encoder ----
+
+void RowProgress::Reset(unsigned char* bitmap, size_t rowBytes, unsigned long height) {
   std::lock_guard<std::mutex> hold(lock_);
-  rows_ = 0;
-  abandoned_ = false;
+  bitmap_ = bitmap;
+  rowBytes_ = rowBytes;
+  height_ = height;
+  made_ = consumed_ = 0;
+  released_ = 0;
+  abandoned_ = finished_ = false;
 }
 
 void RowProgress::Publish(unsigned long rows) {
   {
     std::lock_guard<std::mutex> hold(lock_);
-    rows_ = rows;
+    made_ = rows;
   }
-  more_.notify_all();
+  changed_.notify_all();
+}
+
+unsigned long RowProgress::WaitConsumed(unsigned long rows) {
+  std::unique_lock<std::mutex> hold(lock_);
+  changed_.wait(hold, [&] { return finished_ || abandoned_ || consumed_ >= rows; });
+  return finished_ || abandoned_ ? height_ : consumed_;
 }
 
 void RowProgress::Abandon() {
@@ -27,30 +52,66 @@ void RowProgress::Abandon() {
     std::lock_guard<std::mutex> hold(lock_);
     abandoned_ = true;
   }
-  more_.notify_all();
+  changed_.notify_all();
 }
 
 void RowProgress::WaitFor(unsigned long rows) {
   std::unique_lock<std::mutex> hold(lock_);
-  more_.wait(hold, [&] { return abandoned_ || rows_ >= rows; });
+  changed_.wait(hold, [&] { return abandoned_ || made_ >= rows; });
+}
+
+void RowProgress::Consumed(unsigned long rows) {
+  size_t from, to;
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    consumed_ = std::max(consumed_, rows);
+    // The two rows above the next stripe are still read (typical prediction, the template).
+    const unsigned long unread = consumed_ > 2 ? consumed_ - 2 : 0;
+    from = released_;
+    to = std::max(released_, static_cast<size_t>(unread) * rowBytes_);
+    released_ = to;
+  }
+  changed_.notify_all();
+  ReleaseMemory(bitmap_, from, to);
+}
+
+void RowProgress::Finished() {
+  size_t from;
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    finished_ = true;
+    from = released_;
+    released_ = static_cast<size_t>(height_) * rowBytes_;
+  }
+  changed_.notify_all();
+  ReleaseMemory(bitmap_, from, released_);
 }
 
 namespace {
 
 void WaitForRows(void* context, unsigned long rows) { static_cast<RowProgress*>(context)->WaitFor(rows); }
+void RowsEncoded(void* context, unsigned long rows) { static_cast<RowProgress*>(context)->Consumed(rows); }
 
 void Compress(ImageTask* task) {
-  if (task->progress == nullptr) {
-    CompressImage(task->bih, task->rows, &task->image);
+  if (task->progress != nullptr) {
+    JbigRowPacing pacing;
+    pacing.waitForRows = WaitForRows;
+    pacing.rowsDone = RowsEncoded;
+    pacing.context = task->progress;
+    CompressImagePaced(task->bih, task->rows, &pacing, &task->image);
+    task->progress->Finished();
     return;
   }
-  JbigRowPacing pacing;
-  pacing.waitForRows = WaitForRows;
-  pacing.context = task->progress;
-  CompressImagePaced(task->bih, task->rows, &pacing, &task->image);
+  CompressImage(task->bih, task->rows, &task->image);
+  if (task->releaseRows) {
+    const size_t bytes = (static_cast<size_t>(task->bih.ParamImgWidth) + 7) / 8 * task->bih.ParamImgHeight;
+    ReleaseMemory(const_cast<unsigned char*>(task->rows), 0, bytes);
+  }
 }
 
 }  // namespace
+
+// ---- Workers ----
 
 CompressionWorkers::CompressionWorkers(unsigned threads) {
   // The workers start with every signal blocked (a new thread inherits the creator's mask).
@@ -84,6 +145,7 @@ void CompressionWorkers::Submit(ImageTask* task) {
     std::lock_guard<std::mutex> hold(lock_);
     task->done = false;
     queue_.push_back(task);
+    ++unfinished_;
   }
   work_.notify_one();
 }
@@ -91,6 +153,16 @@ void CompressionWorkers::Submit(ImageTask* task) {
 void CompressionWorkers::Wait(ImageTask* task) {
   std::unique_lock<std::mutex> hold(lock_);
   done_.wait(hold, [task] { return task->done; });
+}
+
+bool CompressionWorkers::Done(ImageTask* task) {
+  std::lock_guard<std::mutex> hold(lock_);
+  return task->done;
+}
+
+void CompressionWorkers::WaitUntilFewerThan(size_t tasks) {
+  std::unique_lock<std::mutex> hold(lock_);
+  done_.wait(hold, [&] { return unfinished_ < tasks; });
 }
 
 void CompressionWorkers::Work() {
@@ -101,11 +173,12 @@ void CompressionWorkers::Work() {
     ImageTask* task = queue_.front();
     queue_.pop_front();
     hold.unlock();
-    // CompressImage throws nothing: its memory comes from malloc, and a failure leaves the image
+    // Compress throws nothing: its memory comes from malloc, and a failure leaves the image
     // empty, to be sent as such.
     Compress(task);
     hold.lock();
     task->done = true;
+    --unfinished_;
     done_.notify_all();
   }
 }

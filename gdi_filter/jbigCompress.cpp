@@ -46,7 +46,10 @@ unsigned long RowsWanted(JbigRowPacing* p, const unsigned char* data, size_t len
       if (--p->skip == 0) p->marker = 0;
     } else if (p->marker == 1) {
       p->marker = 0;
-      if (b == kSdnorm || b == kSdrst) ++p->stripesDone;
+      if (b == kSdnorm || b == kSdrst) {
+        ++p->stripesDone;
+        if (p->rowsDone != nullptr) p->rowsDone(p->context, std::min(p->height, p->stripesDone * p->l0));
+      }
       // A comment's length is not followed; the encoder writes none.
       if (b == kNewlen || b == kComment) p->marker = 2, p->skip = 4;
       if (b == kAtmove) p->marker = 2, p->skip = 6;

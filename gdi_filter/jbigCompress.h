@@ -49,6 +49,8 @@ void CompressImage(const JBIG_BIH& bih, const unsigned char* rows, JbigImage* im
 struct JbigRowPacing {
   // Returns once the first `rows` rows of the image are there.
   void (*waitForRows)(void* context, unsigned long rows);
+  // Told at the end of each stripe: the first `rows` rows are encoded (null: not told).
+  void (*rowsDone)(void* context, unsigned long rows) = nullptr;
   void* context;
   // The callback's reading of the encoder's output (kept by CompressImage).
   unsigned long l0 = 0, height = 0, stripesDone = 0;

@@ -8,10 +8,15 @@
 //      takes its lines mirrored, from the bottom row up, so that no grey page exists. On Z every
 //      256-line band goes to the compression workers as soon as its rows are in;
 //      On C and M an upright page's image is compressed from PrintPageBegin on, by a worker that
-//      reads each stripe of rows as soon as the page loop has made it;
+//      reads each stripe of rows as soon as the page loop has made it; the loop stays at most
+//      two stripes ahead of it (a Z page at most a few bands ahead of the workers), and rows
+//      that are compressed give their memory back, so a page never holds more than a few
+//      stripes of bitmap;
 //   3. PrintPageEnd: the rows the raster did not give are white; what is not compressed yet goes
 //      to the workers (a turned page can only be compressed once its top rows, its last lines,
-//      are in); the page's records go out with its compressed image.
+//      are in). The page then waits to be sent while the next page is read: its records go out
+//      as soon as its image is compressed, at the next line boundary, so that two pages are
+//      compressed at once on two workers.
 // Long-edge A5 pages (turned by a quarter turn) and bitmaps whose rows are not byte-aligned take
 // the whole-page road instead: lines into a grey page, Rotate180 and Rotate90, HalftoneDither.
 // With no workers (VARNEL_THREADS=1) every image is compressed at PrintPageEnd on this thread.
@@ -102,6 +107,8 @@ struct Page {
   std::vector<unsigned int> bandRowsIn;  // Z: rows of each band halftoned so far
   std::vector<bool> submitted;
   bool paced = false;                  // its one image is compressed while its rows are made
+  RowProgress rows;                    // of a paced page
+  unsigned long rowsReadKnown = 0;     // how far its encoder was known to have read
 };
 
 }  // namespace
@@ -119,8 +126,9 @@ struct _PRINT_JOB {
   GDI_END_DOC_PARAM endDocParam{};
   SPOOL_JOB spool{};
   std::unique_ptr<CompressionWorkers> workers;
-  Page page;                    // the page being read
-  RowProgress rowsMade;         // of the page's bitmap, for a paced image
+  Page pages[2];                // the page being read, and the one read before it
+  int reading = 0;              // index of the page being read
+  bool haveWaiting = false;     // the other page waits to be sent
   Buffer grayPage;              // the whole-page road
   Buffer grayLine;              // one grey line as wide as the bitmap (white beyond the raster)
   Buffer wideLine;              // a raster line wider than the bitmap, before its crop
@@ -255,16 +263,26 @@ void StartPacedImage(PRINT_JOB& job, Page& page) {
   page.paced = page.settings.platform != PLATFORM_Z && page.lineByLine && !page.turned &&
                job.workers->Threads() > 0 && PacedCompressionWorks();
   if (!page.paced) return;
-  job.rowsMade.Reset();
-  page.images[0].progress = &job.rowsMade;
+  page.rows.Reset(page.bitmap.get(), page.rowBytes, page.height);
+  page.rowsReadKnown = 0;
+  page.images[0].progress = &page.rows;
   page.submitted[0] = true;
   job.workers->Submit(&page.images[0]);
 }
 
+// Bands a Z page may have queued or in compression before the page loop waits: their rows are
+// all the bitmap the page holds.
+const size_t kBandsInFlight = 4;
+
 void SubmitImage(PRINT_JOB& job, Page& page, unsigned long image) {
   if (page.submitted[image]) return;
   page.submitted[image] = true;
+  // Rows that are compressed are not needed any more: their memory goes back, unless the job
+  // runs on one thread, where the bitmap is simply reused.
+  page.images[image].releaseRows = job.workers->Threads() > 0;
   job.workers->Submit(&page.images[image]);
+  if (page.settings.platform == PLATFORM_Z && job.workers->Threads() > 0)
+    job.workers->WaitUntilFewerThan(kBandsInFlight);
 }
 
 // ---- Lines ----
@@ -272,13 +290,17 @@ void SubmitImage(PRINT_JOB& job, Page& page, unsigned long image) {
 // Halftones one grey line (page.width samples) into bitmap row `row`; on Z a band whose rows are
 // all in goes to the compression workers.
 void HalftoneInto(PRINT_JOB& job, Page& page, const unsigned char* gray, unsigned int row) {
-  HalftonePageRow(&page.halftone, gray, row, page.bitmap.get() + row * page.rowBytes);
   if (page.paced) {
-    // The rows of a paced page come in order; its encoder is told at the end of each stripe.
+    // The rows of a paced page come in order, at most two stripes ahead of its encoder, which
+    // is told at the end of each stripe.
+    const unsigned long stripe = page.images[0].bih.ParamL0;
+    if (row >= page.rowsReadKnown + 2 * stripe) page.rowsReadKnown = page.rows.WaitConsumed(row + 1 - 2 * stripe);
+    HalftonePageRow(&page.halftone, gray, row, page.bitmap.get() + row * page.rowBytes);
     const unsigned long made = row + 1;
-    if (made % page.images[0].bih.ParamL0 == 0 || made == page.height) job.rowsMade.Publish(made);
+    if (made % stripe == 0 || made == page.height) page.rows.Publish(made);
     return;
   }
+  HalftonePageRow(&page.halftone, gray, row, page.bitmap.get() + row * page.rowBytes);
   if (page.settings.platform != PLATFORM_Z) return;
   const unsigned long band = row / kZBandLines;
   if (++page.bandRowsIn[band] == page.images[band].bih.ParamImgHeight) SubmitImage(job, page, band);
@@ -323,7 +345,9 @@ void HalftoneWholePage(PRINT_JOB& job, Page& page) {
 // The page's records, with its image compressed ahead, through the spool routing of its own page
 // number.
 void SendPage(PRINT_JOB& job, Page& page) {
+  // The page being read meanwhile keeps its own number and its dot count.
   const int pageReading = g_page;
+  const unsigned long coverageReading = gImageCoverage;
   g_page = page.number;
   const int platform = page.settings.platform;
   SyncSpoolJob(job, page.settings, page.header);
@@ -350,6 +374,28 @@ void SendPage(PRINT_JOB& job, Page& page) {
   job.lastSentSettings = page.settings;
   page.images.clear();  // the bitmap stays for the next page
   g_page = pageReading;
+  gImageCoverage = coverageReading;
+}
+
+Page& ReadingPage(PRINT_JOB& job) { return job.pages[job.reading]; }
+Page& WaitingPage(PRINT_JOB& job) { return job.pages[1 - job.reading]; }
+
+// The page read before the one being read goes out; when `ifDone`, only if its images are all
+// compressed already (so that the page loop never waits here).
+void SendWaitingPage(PRINT_JOB& job, bool ifDone) {
+  if (!job.haveWaiting) return;
+  Page& page = WaitingPage(job);
+  if (ifDone) {
+    for (ImageTask& image : page.images)
+      if (!job.workers->Done(&image)) return;
+  }
+  job.haveWaiting = false;
+  if (PrinterOutputFailed()) {
+    for (ImageTask& image : page.images) job.workers->Wait(&image);
+    page.images.clear();
+    return;
+  }
+  SendPage(job, page);
 }
 
 }  // namespace
@@ -389,7 +435,7 @@ int PrintPageBegin(PPRINT_JOB job, const cups_page_header2_t* header, const PAGE
   if (job == nullptr || header == nullptr || settings == nullptr || job->ended || job->pageOpen) return 0;
   if (PrinterOutputFailed()) return 0;
   TakeSettings(*job, *header, *settings);
-  Page& page = job->page;
+  Page& page = ReadingPage(*job);
   page.number = g_page + 1;
   page.header = job->header;
   page.settings = job->settings;
@@ -425,7 +471,7 @@ int PrintPageBegin(PPRINT_JOB job, const cups_page_header2_t* header, const PAGE
 // and is dropped.
 unsigned char* PrintPageLine(PPRINT_JOB job) {
   if (job == nullptr || !job->pageOpen || Canceled || job->linesIn >= job->header.cupsHeight) return nullptr;
-  const Page& page = job->page;
+  const Page& page = ReadingPage(*job);
   const size_t width = page.geometry.fwImgWPixel;
   if (job->header.cupsBytesPerLine > width) return job->wideLine.get();
   const bool belowThePaper = job->linesIn >= page.geometry.fwImgHPixel;
@@ -435,8 +481,10 @@ unsigned char* PrintPageLine(PPRINT_JOB job) {
 
 void PrintPageLineDone(PPRINT_JOB job) {
   if (job == nullptr || !job->pageOpen || job->linesIn >= job->header.cupsHeight) return;
-  Page& page = job->page;
+  Page& page = ReadingPage(*job);
   const unsigned int y = job->linesIn++;
+  // Between two lines the page before this one goes out once it is compressed.
+  if (y % 32 == 0) SendWaitingPage(*job, true);
   if (y >= page.geometry.fwImgHPixel) return;  // below the paper
   const size_t width = page.geometry.fwImgWPixel;
   const size_t bytesPerLine = job->header.cupsBytesPerLine;
@@ -463,7 +511,7 @@ int PrintPageWriteLine(PPRINT_JOB job, const unsigned char* line, size_t length)
 int PrintPageEnd(PPRINT_JOB job) {
   if (job == nullptr || !job->pageOpen) return 0;
   job->pageOpen = false;
-  Page& page = job->page;
+  Page& page = ReadingPage(*job);
   if (page.lineByLine) {
     FinishLines(*job, page);
   } else {
@@ -472,7 +520,11 @@ int PrintPageEnd(PPRINT_JOB job) {
   fprintf(stderr, "DEBUG: ##page is %d, rotate180 is %d\n", page.number, page.turned ? 1 : 0);
   page.coverage = gImageCoverage;
   for (unsigned long i = 0; i < page.images.size(); ++i) SubmitImage(*job, page, i);
-  SendPage(*job, page);
+  // This page waits to be sent while the next one is read; the one before it goes now.
+  SendWaitingPage(*job, false);
+  job->reading = 1 - job->reading;
+  job->haveWaiting = true;
+  if (job->workers->Threads() == 0) SendWaitingPage(*job, false);
   if (Canceled || PrinterOutputFailed()) return 0;
   FlushPrinterOutput();
   g_ismiddlepage = 0;
@@ -482,6 +534,7 @@ int PrintPageEnd(PPRINT_JOB job) {
 int PrintJobEnd(PPRINT_JOB job) {
   if (job == nullptr) return 0;
   if (job->pageOpen) PrintPageEnd(job);
+  SendWaitingPage(*job, false);
   const unsigned long incompleteBefore = gIncompleteImages;
   if (!job->ended && g_page > 0) {
     SyncSpoolJob(*job, job->lastSentSettings, job->lastSentHeader);
@@ -508,7 +561,7 @@ void PrintJobRelease(PPRINT_JOB job) {
   if (job == nullptr) return;
   // The workers finish what they hold before the page they read goes; an image waiting for rows
   // that will not come stops waiting.
-  job->rowsMade.Abandon();
+  for (Page& page : job->pages) page.rows.Abandon();
   job->workers.reset();
   SpoolRemove(&job->spool);
   delete job;
