@@ -55,13 +55,26 @@ void InstallHandler(int sig, void (*handler)(int), int flags) {
   sigaction(sig, &action, nullptr);
 }
 
+// Descriptors below this are the CUPS filter's own (0-2 standard streams, 3 the back channel, 4
+// the side channel): a job run without them must not find the cancel pipe there.
+const int kFirstPrivateDescriptor = 10;
+
 bool MakeCancelPipe() {
   if (gCancelPipe[0] >= 0) return true;
-  if (pipe(gCancelPipe) != 0) return false;
-  for (int fd : gCancelPipe) {
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-    fcntl(fd, F_SETFD, FD_CLOEXEC);
+  int ends[2];
+  if (pipe(ends) != 0) return false;
+  for (int i = 0; i < 2; ++i) {
+    gCancelPipe[i] = fcntl(ends[i], F_DUPFD_CLOEXEC, kFirstPrivateDescriptor);
+    close(ends[i]);
   }
+  if (gCancelPipe[0] < 0 || gCancelPipe[1] < 0) {
+    for (int& fd : gCancelPipe) {
+      if (fd >= 0) close(fd);
+      fd = -1;
+    }
+    return false;
+  }
+  for (int fd : gCancelPipe) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
   return true;
 }
 

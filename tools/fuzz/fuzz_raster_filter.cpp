@@ -76,6 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!raster_fuzz::DecodeJob(data, size, &job) || !PutRaster(job.raster)) return 0;
   const std::string ppd = std::string(VARNEL_FIXTURES) + "/" + job.printer;
   setenv("PPD", ppd.c_str(), 1);
+  setenv("VARNEL_THREADS", job.oneThread ? "1" : "2", 1);
   std::string arg0 = "rastertoVarnel", id = "7", user = "fuzz", title = "fuzz", copies = "1";
   std::string options = job.options, raster = g_rasterPath;
   char* argv[] = {&arg0[0], &id[0], &user[0], &title[0], &copies[0], &options[0], &raster[0], nullptr};

@@ -16,7 +16,7 @@
 //
 //   byte 0      printer: a PPD of kPrinters
 //   byte 1      stream: bits 0-2 the sync word (kSyncs), bit 3 raster on standard input instead of
-//               the file argument
+//               the file argument, bit 4 the print core on one thread (else with its workers)
 //   bytes 2-4   job options (JobOptions)
 //   then up to kMaxPages pages, each a record of kPageRecordBytes and its raster data:
 //     0     kind: below kPaperKind a small page, below kFreeKind a paper size, else free values
@@ -84,6 +84,7 @@ constexpr Sync kSyncs[8] = {
     {CUPS_RASTER_SYNCv2, false, sizeof(cups_page_header2_t), true},
 };
 constexpr uint8_t kStandardInputBit = 8;
+constexpr uint8_t kOneThreadBit = 16;
 
 constexpr unsigned kResolutions[8][2] = {{600, 600},  {600, 600},   {600, 600},  {1200, 1200},
                                          {300, 300},  {600, 1200},  {1200, 600}, {150, 150}};
@@ -212,6 +213,7 @@ inline cups_page_header2_t PageHeader(const uint8_t* r) {
 struct Job {
   const char* printer = nullptr;  // a name of kPrinters
   std::string options;
+  bool oneThread = false;  // VARNEL_THREADS=1
   bool standardInput = false;
   std::vector<uint8_t> raster;  // the CUPS raster file
 };
@@ -265,6 +267,7 @@ inline bool DecodeJob(const uint8_t* data, size_t size, Job* job) {
   if (size < kJobBytes) return false;
   job->printer = kPrinters[data[0] % kPrinterCount];
   job->standardInput = (data[1] & kStandardInputBit) != 0;
+  job->oneThread = (data[1] & kOneThreadBit) != 0;
   job->options = JobOptions(data + 2);
   const Sync& sync = kSyncs[data[1] & 7];
   job->raster.clear();
