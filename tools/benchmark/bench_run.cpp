@@ -143,6 +143,11 @@ int main(int argc, char** argv) {
   posix_spawn_file_actions_adddup2(&actions, out, 1);
   posix_spawn_file_actions_adddup2(&actions, pipefd[1], 2);
   posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+  // A CUPS filter always has its back channel (3) and side channel (4); cupsd gives it pipes,
+  // here they lead nowhere, so a side-channel request fails at once instead of finding another
+  // descriptor of the program there.
+  posix_spawn_file_actions_addopen(&actions, 3, "/dev/null", O_RDWR, 0);
+  posix_spawn_file_actions_addopen(&actions, 4, "/dev/null", O_RDWR, 0);
 
   const double start = Now();
   pid_t pid = 0;
