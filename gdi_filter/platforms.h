@@ -26,14 +26,15 @@ typedef struct _PLATFORM_FACTS {
   unsigned short longEdgeA5PaperCode;  // A5 fed long edge first (C keeps A5's code: its page
                                        // record carries the feed edge itself)
   unsigned short customPaperCode;      // a size that no paper row describes
-  bool sends1200Dpi;  // a 1200-dpi page goes out at 1200 dpi, its image doubled; else at 600
+  bool sends1200Dpi;                   // a 1200-dpi page goes out at 1200 dpi, its image doubled;
+                                       // else at 600
   unsigned short resolutionDivisor;    // the record carries the dpi divided by this
   bool mediaType1TakesInputSlot;       // media type 1, like 0 and 5, takes the InputSlot tray
 
   // ---- Document record and duplex ----
   unsigned char saveMode;
-  // A printer whose PPD says SupportManualDuplex prints automatic duplex as manual duplex; its
-  // document record then says no duplex.
+  // A printer whose PPD says SupportManualDuplex prints automatic duplex as manual duplex, and the
+  // document record of its manual duplex jobs says no duplex.
   bool manualDuplexForAutomatic;
   // Manual duplex over the long edge turns the back sides of pages fed short edge first (else
   // only of pages fed long edge first).
