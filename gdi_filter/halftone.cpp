@@ -14,6 +14,7 @@
 
 #include "common.h"
 #include "halftone_tables.h"
+#include "platforms.h"
 #include "prnt.h"
 
 unsigned long gImageCoverage = 0;
@@ -39,13 +40,11 @@ struct BitReverse {
 };
 constexpr BitReverse kReverse;
 
-Matrix ChooseMatrix(bool newHalftone, int b1200dpi, int platform) {
-  if (platform == PLATFORM_Z) {
-    if (newHalftone) return {b1200dpi ? NEW_HT_HALFTONE_1200_Z : NEW_HT_TABLE_600_Z_M, kHt96};
-    return {b1200dpi ? HT_TABLE_1200_Z : HT_TABLE_600, kHt16};
-  }
-  if (platform == PLATFORM_C && b1200dpi) return {HT_TABLE_1200_C, kHt28};
-  return {HT_TABLE_600, kHt16};
+// The platform's tile; the T4544DW Plus (a Z model) has 96 x 96 tiles of its own.
+Matrix ChooseMatrix(bool newHalftone, int b1200dpi, const PLATFORM_FACTS& facts) {
+  if (newHalftone) return {b1200dpi ? NEW_HT_HALFTONE_1200_Z : NEW_HT_TABLE_600_Z_M, kHt96};
+  if (b1200dpi) return {facts.tile1200, facts.tile1200Size};
+  return {facts.tile600, facts.tile600Size};
 }
 
 // Tile rows expanded to the page width (rounded up to 16), kept between pages of a job.
@@ -189,17 +188,18 @@ int HalftonePageBegin(HALFTONE_PAGE* page, unsigned int widthPixels, unsigned in
       platform == PLATFORM_Z && strncmp(gPPDFile, kNewHalftoneModel, sizeof kNewHalftoneModel - 1) == 0;
   fputs(newHalftone ? "DEBUG: EXTERNAL IMPORT NEW_HALFTONE\n" : "DEBUG: NO NEED TO EXTERNAL IMPORT NEW_HALFTONE\n",
         stderr);
-  if (page == nullptr || platform == 0) return 0;
-  const Matrix m = ChooseMatrix(newHalftone, b1200dpi, platform);
+  const PLATFORM_FACTS* facts = GetPlatformFacts(platform);
+  if (page == nullptr || facts == nullptr) return 0;
+  const Matrix m = ChooseMatrix(newHalftone, b1200dpi, *facts);
   page->cells = m.cells;
   page->tileSize = m.size;
   page->width = widthPixels;
   // Negative printing inverts the image area. On C and Z the padding right of it stays white (and
   // uncounted); the M printer inverts every pixel of the page, so there the padding prints black.
-  page->realPixels = platform == PLATFORM_M ? widthPixels : std::min(realImgWByte, widthPixels);
-  page->twoBit = platform == PLATFORM_M && b1200dpi == 1;
+  page->realPixels = facts->negativeInvertsPadding ? widthPixels : std::min(realImgWByte, widthPixels);
+  page->twoBit = facts->twoBitAt1200 && b1200dpi == 1;
   page->negative = bNegative != 0;
-  page->countDots = platform == PLATFORM_C || platform == PLATFORM_Z;
+  page->countDots = facts->countsDots;
   page->rowAligned = widthPixels % (page->twoBit ? 4 : 8) == 0;
   if (page->rowAligned) gThresholdRows.Prepare(m, widthPixels);
   return 1;

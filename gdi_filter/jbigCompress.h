@@ -82,7 +82,8 @@ long OutputJbigkitCompression(PGDI_SEND_PAGE_PARAM pSendPageParam, JBIG_BIH* Jbi
 
 // ---- Pages compressed ahead ----
 // A page's images can be compressed before the page is sent (on other threads): one image on C
-// and M, one per 256-line band on Z, each made by CompressImage from PageImageRows with
+// and M, one per 256-line band on Z (the bands of the platform table), none for a platform
+// outside the table; each made by CompressImage from PageImageRows with
 // PageImageParameters, then sent in order by SendCompressedPage. The bytes are those of
 // Prnt_SendPage.
 JBIG_BIH PageJbigParameters(const GDI_SEND_PAGE_PARAM* send, int platform);

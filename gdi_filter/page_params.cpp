@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "common.h"
+#include "platforms.h"
 
 namespace {
 
@@ -28,11 +29,6 @@ unsigned long long PixelsFor(unsigned points, unsigned dpi) {
 bool IsGreyColorSpace(unsigned space) { return space == CUPS_CSPACE_W || space == CUPS_CSPACE_SW; }
 
 unsigned RoundUp(unsigned value, unsigned multiple) { return (value + multiple - 1) / multiple * multiple; }
-
-bool IsA5Code(int platform, unsigned short paperSize) {
-  return (platform == PLATFORM_C && paperSize == 6) ||
-         ((platform == PLATFORM_Z || platform == PLATFORM_M) && paperSize == 11);
-}
 
 unsigned char DensityLevel(const PRINT_FUNC_INFO* funcs) {
   return funcs[TONERMODE].value == 1 ? 0 : static_cast<unsigned char>(funcs[DENSITY].value & 0xFF);
@@ -108,6 +104,7 @@ int CheckPageSize(const cups_page_header2_t* h, const PAPER_SIZE_INFO* paperSize
 int ComputePageGeometry(const cups_page_header2_t* header, PAPER_SIZE_INFO* paperSizeArray, int platform,
                         const float customMargins[4], int* pLongEdgeFeed, int pageNumber, PAGE_GEOMETRY* geo,
                         PGDI_START_PAGE_PARAM sp) {
+  const PLATFORM_FACTS* facts = GetPlatformFacts(platform);
   geo->paperIndex = -1;
   if (paperSizeArray != nullptr) {
     unsigned int pageSize[2] = {header->PageSize[0], header->PageSize[1]};
@@ -126,12 +123,13 @@ int ComputePageGeometry(const cups_page_header2_t* header, PAPER_SIZE_INFO* pape
               pageNumber, header->PageSize[0], header->PageSize[1]);
       return 0;
     }
-    sp->paperSize = platform == PLATFORM_C ? 255 : 0;
+    sp->paperSize = facts != nullptr ? facts->customPaperCode : 0;
     geo->marginX = geo->marginY = 0;
   }
 
   sp->resolutionX = sp->resolutionY = 600;
-  if (platform == PLATFORM_C) {
+  if (facts == nullptr) return 1;
+  if (facts->sends1200Dpi) {
     if (header->HWResolution[0] == 1200) {
       sp->resolutionX = 1200;
       geo->fwImgWPixel *= 2;
@@ -141,23 +139,22 @@ int ComputePageGeometry(const cups_page_header2_t* header, PAPER_SIZE_INFO* pape
       geo->fwImgHPixel *= 2;
     }
   }
-  if (platform == PLATFORM_C || platform == PLATFORM_Z) {
-    sp->resolutionX /= 10;
-    sp->resolutionY /= 10;
-  }
+  sp->resolutionX = static_cast<unsigned short>(sp->resolutionX / facts->resolutionDivisor);
+  sp->resolutionY = static_cast<unsigned short>(sp->resolutionY / facts->resolutionDivisor);
   return 1;
 }
 
 void FillStartPageParam(const cups_page_header2_t* header, const PRINT_FUNC_INFO* funcs, int platform,
                         int b2Bit, int pageNumber, PAGE_GEOMETRY* geo, PGDI_START_PAGE_PARAM sp) {
+  const PLATFORM_FACTS* facts = GetPlatformFacts(platform);
   unsigned mediaType = header->cupsMediaType;
   sp->mediaType = static_cast<unsigned short>(mediaType);
-  bool slotFromOption = mediaType == 0 || mediaType == 5 || (platform == PLATFORM_M && mediaType == 1);
+  bool slotFromOption =
+      mediaType == 0 || mediaType == 5 || (facts != nullptr && facts->mediaType1TakesInputSlot && mediaType == 1);
   sp->tray = static_cast<unsigned short>(slotFromOption ? funcs[INPUTSLOT].value : 1);
   sp->colorMode = 0;
-  sp->feedEdge = (platform != PLATFORM_UNKNOWN && funcs[LONGEDGEFEED].value == 1 && IsA5Code(platform, sp->paperSize))
-                     ? kLongEdgeFeed
-                     : 0;
+  sp->feedEdge =
+      (facts != nullptr && funcs[LONGEDGEFEED].value == 1 && sp->paperSize == facts->a5PaperCode) ? kLongEdgeFeed : 0;
   sp->marginUnit = 0;
   sp->copies = static_cast<unsigned short>(funcs[COLLATE].value == 1 ? 1 : header->NumCopies);
   sp->marginX = geo->marginX;
@@ -171,8 +168,7 @@ void FillStartPageParam(const cups_page_header2_t* header, const PRINT_FUNC_INFO
   sp->densityLevel = DensityLevel(funcs);
 
   if (sp->feedEdge == kLongEdgeFeed) {
-    if (platform == PLATFORM_Z) sp->paperSize = 18;
-    if (platform == PLATFORM_M) sp->paperSize = 61;
+    sp->paperSize = facts->longEdgeA5PaperCode;
     SwapUSHORT(&sp->userPhyPgW, &sp->userPhyPgH);
     SwapUSHORT(&sp->userPrntAreaW, &sp->userPrntAreaH);
   }
@@ -184,13 +180,16 @@ void FillStartDocParam(const char* jobId, const char* title, const PRINT_FUNC_IN
   dp->jobID = static_cast<int>(strtol(jobId, nullptr, 10));
   // The first 32 bytes of the title, not terminated when it is that long.
   memcpy(dp->jobName, title, std::min(strlen(title), sizeof dp->jobName));
-  if (platform == PLATFORM_Z && iSupportManDuplex == 1 && funcs[MANUALDUPLEX].value == 1) {
+  const PLATFORM_FACTS* facts = GetPlatformFacts(platform);
+  const bool manualForAutomatic =
+      facts != nullptr && facts->manualDuplexForAutomatic && iSupportManDuplex == 1 && funcs[MANUALDUPLEX].value == 1;
+  if (manualForAutomatic) {
     dp->DuplexMode = 0;
-    dp->saveMode = 16;
   } else {
     dp->DuplexMode = (funcs[AUTODUPLEX].value != 0 || funcs[MANUALDUPLEX].value == 1) ? 32 : 0;
-    dp->saveMode = platform == PLATFORM_M ? 0 : 16;
   }
+  // Nothing is sent for a platform outside the table; its record reads like that of C and Z.
+  dp->saveMode = facts != nullptr ? facts->saveMode : 16;
   dp->densityLevel = DensityLevel(funcs);
   dp->FineMode = funcs[FINEMODE].value == 1 ? 1 : 0;
 }
@@ -201,10 +200,11 @@ void FillSendPageParam(const cups_page_header2_t* header, int platform, int b2Bi
   pp->compression = 32;
   pp->whlImgW = static_cast<unsigned short>(b2Bit ? 2 * fwImgWPixel : fwImgWPixel);
   pp->whlImgH = static_cast<unsigned short>(fwImgHPixel);
-  if (platform == PLATFORM_C) {
+  const PLATFORM_FACTS* facts = GetPlatformFacts(platform);
+  if (facts != nullptr && facts->rasterLines600 != 0) {
     pp->rasImgW = static_cast<unsigned short>(fwImgWPixel);
-    pp->rasImgH = header->HWResolution[0] == 600 ? 768 : 384;
-    pp->cmpImgBytes = 853;
+    pp->rasImgH = header->HWResolution[0] == 600 ? facts->rasterLines600 : facts->rasterLinesOther;
+    pp->cmpImgBytes = facts->rasterBytes;
   }
   pp->sendImgBuf = reinterpret_cast<char*>(bitmap);
 }
@@ -230,7 +230,9 @@ int DecideRotate180(const PRINT_FUNC_INFO* funcs, int pageNumber, unsigned short
     case 2:
       return imageRotation;
     case 0: {
-      unsigned short turnOverEdge = (platform == PLATFORM_Z && mDuplexType == 0) ? 0 : kLongEdgeFeed;
+      const PLATFORM_FACTS* facts = GetPlatformFacts(platform);
+      const bool shortEdgeFedTurns = facts != nullptr && facts->manualDuplexTurnsShortEdgeFed && mDuplexType == 0;
+      unsigned short turnOverEdge = shortEdgeFedTurns ? 0 : kLongEdgeFeed;
       bool turnOver = funcs[MANUALDUPLEX].value == 1 && feedEdge == turnOverEdge;
       if (!turnOver) return imageRotation;
       return even ? 1 - imageRotation : imageRotation;

@@ -10,6 +10,7 @@
 #include <new>
 
 #include "common.h"
+#include "page_params.h"
 
 namespace {
 
@@ -92,7 +93,7 @@ void InsertBlankPage(cups_page_header2_t header, PGDI_START_PAGE_PARAM pStartPag
 
   // Allocated before the page is started, so that a page is never left without its image.
   const size_t bitmapBytes = BlankBitmapBytes(width, height, twoBits);
-  std::unique_ptr<char[]> bitmap(new (std::nothrow) char[bitmapBytes > 0 ? bitmapBytes : 1]());
+  std::unique_ptr<unsigned char[]> bitmap(new (std::nothrow) unsigned char[bitmapBytes > 0 ? bitmapBytes : 1]());
   if (!bitmap) {
     ReportChainedFailure("InsertBlankPage() :: malloc memory Fail. \n");
     return;
@@ -103,17 +104,9 @@ void InsertBlankPage(cups_page_header2_t header, PGDI_START_PAGE_PARAM pStartPag
     ReportChainedFailure("InsertBlankPage() :: Start page Fail ! \n");
   }
 
+  // The image record of a printed page of this size.
   GDI_SEND_PAGE_PARAM sendPageParam;
-  memset(&sendPageParam, 0, sizeof sendPageParam);
-  sendPageParam.compression = 32;
-  sendPageParam.whlImgW = static_cast<unsigned short>(twoBits ? 2 * width : width);
-  sendPageParam.whlImgH = static_cast<unsigned short>(height);
-  if (platform == PLATFORM_C) {
-    sendPageParam.rasImgW = static_cast<unsigned short>(width);
-    sendPageParam.rasImgH = header.HWResolution[0] == 600 ? 768 : 384;
-    sendPageParam.cmpImgBytes = 853;
-  }
-  sendPageParam.sendImgBuf = bitmap.get();
+  FillSendPageParam(&header, platform, twoBits ? 1 : 0, width, height, bitmap.get(), &sendPageParam);
   if (!Prnt_SendPage(&sendPageParam, platform)) {
     ReportChainedFailure("InsertBlankPage() :: Send page Fail!\n");
   }

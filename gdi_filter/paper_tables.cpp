@@ -7,6 +7,7 @@
 
 #include <cstring>
 
+#include "platforms.h"
 #include "prnt.h"
 
 namespace {
@@ -188,23 +189,15 @@ PAPER_SIZE_INFO* GetPaperSizeArray(char* pPPDFile, int* pPlatform) {
 
 int GetPlatformFromText(const char* text) {
   if (text == nullptr) return PLATFORM_UNKNOWN;
-  if (!strcasecmp(text, "PLATFORM_M")) return PLATFORM_M;
-  if (!strcasecmp(text, "PLATFORM_C")) return PLATFORM_C;
-  if (!strcasecmp(text, "PLATFORM_Z")) return PLATFORM_Z;
+  for (int platform = PLATFORM_C; GetPlatformFacts(platform) != nullptr; ++platform) {
+    if (!strcasecmp(text, GetPlatformFacts(platform)->name)) return platform;
+  }
   return PLATFORM_UNKNOWN;
 }
 
 PAPER_SIZE_INFO* GetPlatformPaperArray(int platform) {
-  switch (platform) {
-    case PLATFORM_M:
-      return gPaperSizeArray_VK8388_VT8674;
-    case PLATFORM_C:
-      return gPaperSizeArray_QD3820;
-    case PLATFORM_Z:
-      return gPaperSizeArray_VK8244_VT9366;
-    default:
-      return nullptr;
-  }
+  const PLATFORM_FACTS* facts = GetPlatformFacts(platform);
+  return facts != nullptr ? facts->paperArray : nullptr;
 }
 
 int GetPaperArrayIndex(unsigned int* cupsPaperSize, PAPER_SIZE_INFO* paperTypeArray, int* pFeed) {

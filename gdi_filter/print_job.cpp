@@ -37,6 +37,7 @@
 #include "jbigCompress.h"
 #include "page_params.h"
 #include "page_transform.h"
+#include "platforms.h"
 #include "prnt_records.h"
 #include "spool.h"
 
@@ -165,7 +166,8 @@ void TakeSettings(PRINT_JOB& job, const cups_page_header2_t& header, const PAGE_
   if (settings.duplexMsg != nullptr) snprintf(job.DuplexMsg, sizeof job.DuplexMsg, "%s", settings.duplexMsg);
   job.settings.duplexMsg = job.DuplexMsg;
   if (job.longEdgeFeedForced) job.settings.prntFuncInfo[LONGEDGEFEED].value = 1;
-  if (Value(job.settings, DPI1200) == 1 && job.settings.platform == PLATFORM_M) job.b2Bit = 1;
+  const PLATFORM_FACTS* facts = GetPlatformFacts(job.settings.platform);
+  if (Value(job.settings, DPI1200) == 1 && facts != nullptr && facts->twoBitAt1200) job.b2Bit = 1;
 }
 
 // ---- First page ----
@@ -402,14 +404,20 @@ void SendWaitingPage(PRINT_JOB& job, bool ifDone) {
 
 void ApplyManualDuplexConversion(PAGE_SETTINGS* settings) {
   PRINT_FUNC_INFO* funcs = settings->prntFuncInfo;
-  if (funcs[AUTODUPLEX].value == 0 || settings->platform != PLATFORM_Z || settings->iSupportManDuplex != 1) return;
+  const PLATFORM_FACTS* facts = GetPlatformFacts(settings->platform);
+  if (funcs[AUTODUPLEX].value == 0 || facts == nullptr || !facts->manualDuplexForAutomatic ||
+      settings->iSupportManDuplex != 1)
+    return;
   if (funcs[AUTODUPLEX].value == 2) settings->mDuplexType = 1;
   funcs[MANUALDUPLEX].value = 1;
   funcs[AUTODUPLEX].value = 0;
   fprintf(stderr, "DEBUG: ##ManualDuplex = %d, type is %d\n", 1, settings->mDuplexType);
 }
 
-int PrintJobNeedsKeepAlive(int platform) { return platform == PLATFORM_C || platform == PLATFORM_Z ? 1 : 0; }
+int PrintJobNeedsKeepAlive(int platform) {
+  const PLATFORM_FACTS* facts = GetPlatformFacts(platform);
+  return facts != nullptr && facts->needsKeepAlive ? 1 : 0;
+}
 
 PPRINT_JOB PrintJobBegin(void) {
   PPRINT_JOB job = new (std::nothrow) PRINT_JOB();

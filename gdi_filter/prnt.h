@@ -89,8 +89,9 @@ typedef struct _JBIG_BIH {
 extern unsigned long gImageChecksum;
 extern unsigned long gImageCoverage;
 
-// Document and page sequence. Each returns 1 when every record was sent, 0 on failure (the reason
-// is then in front of prntLastError) or for a platform other than 1, 2, 3.
+// Document and page sequence, each the platform's own of the platform table (platforms.h). Each
+// returns 1 when every record was sent, 0 on failure (the reason is then in front of
+// prntLastError) or for a platform other than 1, 2, 3.
 int Prnt_StartDoc(PGDI_START_DOC_PARAM pStartDocParam, int platform);
 int Prnt_StartPage(PGDI_START_PAGE_PARAM pStartPageParam, int platform);
 int Prnt_SendPage(PGDI_SEND_PAGE_PARAM pSendPageParam, int platform);
@@ -110,8 +111,8 @@ int HalftoneDither(unsigned char* pSrcImgData, unsigned int srcImgWbytes, unsign
                    int platform);
 
 // The same dithering one row at a time, in any order, for a page that is halftoned while its
-// lines arrive. HalftonePageBegin chooses the tile and logs it like HalftoneDither (1, or 0 for
-// platform 0); HalftonePageRow then turns row `row` of the page (widthPixels grey samples at src)
+// lines arrive. HalftonePageBegin chooses the tile and logs it like HalftoneDither (1, or 0 for a
+// platform outside the platform table); HalftonePageRow then turns row `row` of the page (widthPixels grey samples at src)
 // into its bitmap row, with the bits, and the dots counted into gImageCoverage, that
 // HalftoneDither gives that row. Rows are byte-aligned only when rowAligned (a width that is a
 // multiple of 8, or of 4 in 2-bit mode): only then may HalftonePageRow be used.

@@ -8,6 +8,7 @@
 #include <ctime>
 
 #include "common.h"
+#include "platforms.h"
 
 const unsigned char UEL_CMD[9] = {0x1B, '%', '-', '1', '2', '3', '4', '5', 'X'};
 const unsigned char UEL_CMD_C[9] = {0x1B, 0xFF, '-', '1', '2', '3', '4', '5', 'X'};
@@ -69,9 +70,10 @@ unsigned char JobFlags(const GDI_START_DOC_PARAM& doc) {
   return flags;
 }
 
+// A size that no paper row describes carries the platform's custom paper code (ComputePageGeometry).
 bool IsCustomPaper(const GDI_START_PAGE_PARAM& page, int platform) {
-  return (platform == PLATFORM_C && page.paperSize == 255) ||
-         (platform == PLATFORM_Z && page.paperSize == 0);
+  const PLATFORM_FACTS* facts = GetPlatformFacts(platform);
+  return facts != nullptr && page.paperSize == facts->customPaperCode;
 }
 
 // Constant fields of the 36-byte toner parameter record, offsets 3-34.
@@ -311,7 +313,7 @@ int SetJBIGCmdAndParam(GDI_SET_JBIG_PARAM* cmd, JBIG_BIH bih, unsigned long cmdL
 
 int GetStartPageParams_M(PGDI_START_PAGE_PARAM page, M_PAGE_PARAM_ENTRY* entries) {
   const unsigned long bitsPerPixel = page->iIs2bit == 1 ? 2 : 1;
-  const bool custom = page->paperSize == 0;
+  const bool custom = IsCustomPaper(*page, PLATFORM_M);
   int n = 0;
   auto add = [&](unsigned short id, const char* item, unsigned long value) {
     entries[n++] = M_PAGE_PARAM_ENTRY{id, item, value};

@@ -1,6 +1,8 @@
 // Copyright (C) 2026 The Varnel driver authors
 // SPDX-License-Identifier: GPL-2.0-or-later
-// Page compression and transmission: C single image, Z bands of 256 lines, M data commands.
+// Page compression and transmission: C single image, Z bands of 256 lines, M data commands. The
+// platform table (platforms.cpp) gives the JBIG parameters and the bands, and which of SendPage_C,
+// SendPage_Z and SendPage_M sends a page.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -8,6 +10,7 @@
 
 #include "common.h"
 #include "jbigCompress.h"
+#include "platforms.h"
 #include "prnt.h"
 #include "prnt_records.h"
 
@@ -16,28 +19,6 @@ unsigned long gImageChecksum = 0;
 namespace {
 
 enum { kCached = 1 };
-
-JBIG_BIH PageParameters(const GDI_SEND_PAGE_PARAM& send, int platform) {
-  JBIG_BIH bih{};
-  bih.ParamDl = 0;
-  bih.ParamD = 0;
-  bih.ParamP = 1;
-  bih.ParamImgWidth = send.whlImgW;
-  bih.ParamImgHeight = send.whlImgH;
-  bih.ParamMy = 0;
-  if (platform == PLATFORM_C) {
-    bih.ParamL0 = send.rasImgH;
-    bih.ParamMx = 8;
-    bih.ParamOrder = 0;
-    bih.ParamOption = 0x08;  // TPBON
-  } else {
-    bih.ParamL0 = kZBandLines;
-    bih.ParamMx = 0;
-    bih.ParamOrder = 0x03;                                   // ILEAVE | SMID
-    bih.ParamOption = platform == PLATFORM_Z ? 0x58 : 0x5C;  // LRLTWO TPDON TPBON (+ DPON on M)
-  }
-  return bih;
-}
 
 bool Send(const void* data, size_t count, const char* message) {
   if (SendDataToFile(const_cast<void*>(data), static_cast<int>(count), kCached)) return true;
@@ -161,44 +142,69 @@ bool SendImage_M(PGDI_SEND_PAGE_PARAM send, const JBIG_BIH& pageBih, JbigImage* 
 int SendPage(PGDI_SEND_PAGE_PARAM send, JbigImage* ahead, int platform, bool* incomplete) {
   bool missing = false;
   if (incomplete != nullptr) *incomplete = false;
-  if (platform < PLATFORM_C || platform > PLATFORM_M || send == nullptr) return 0;
+  const PLATFORM_FACTS* facts = GetPlatformFacts(platform);
+  if (facts == nullptr || send == nullptr) return 0;
   if (send->sendImgBuf == nullptr && ahead == nullptr) {
     PrependLastError("Prnt_SendPage() :: malloc Fail .  \n");
     return 0;
   }
-  const JBIG_BIH page = PageJbigParameters(send, platform);
-  bool sent = false;
-  if (platform == PLATFORM_C) {
-    sent = ForEachImage(send, page, ahead, platform, &missing,
-                        [&](unsigned long, const JBIG_BIH&, JbigImage* image) { return SendImage_C(send, image); });
-  } else if (platform == PLATFORM_Z) {
-    sent = SendPageHead_Z(send) &&
-           ForEachImage(send, page, ahead, platform, &missing, [](unsigned long band, const JBIG_BIH& bih,
-                                                                  JbigImage* image) {
-             return SendBand_Z(band, bih, *image);
-           });
-  } else {
-    sent = ForEachImage(send, page, ahead, platform, &missing, [&](unsigned long, const JBIG_BIH&, JbigImage* image) {
-      return SendImage_M(send, page, image);
-    });
-  }
+  const bool sent = facts->sendPage(send, PageJbigParameters(send, platform), ahead, &missing);
   if (incomplete != nullptr) *incomplete = missing;
   return sent ? 1 : 0;
 }
 
 }  // namespace
 
-JBIG_BIH PageJbigParameters(const GDI_SEND_PAGE_PARAM* send, int platform) { return PageParameters(*send, platform); }
+// ---- The page sequences of the platform table ----
+
+bool SendPage_C(PGDI_SEND_PAGE_PARAM send, const JBIG_BIH& page, JbigImage* ahead, bool* incomplete) {
+  return ForEachImage(send, page, ahead, PLATFORM_C, incomplete,
+                      [&](unsigned long, const JBIG_BIH&, JbigImage* image) { return SendImage_C(send, image); });
+}
+
+bool SendPage_Z(PGDI_SEND_PAGE_PARAM send, const JBIG_BIH& page, JbigImage* ahead, bool* incomplete) {
+  return SendPageHead_Z(send) &&
+         ForEachImage(send, page, ahead, PLATFORM_Z, incomplete,
+                      [](unsigned long band, const JBIG_BIH& bih, JbigImage* image) {
+                        return SendBand_Z(band, bih, *image);
+                      });
+}
+
+bool SendPage_M(PGDI_SEND_PAGE_PARAM send, const JBIG_BIH& page, JbigImage* ahead, bool* incomplete) {
+  return ForEachImage(send, page, ahead, PLATFORM_M, incomplete, [&](unsigned long, const JBIG_BIH&, JbigImage* image) {
+    return SendImage_M(send, page, image);
+  });
+}
+
+JBIG_BIH PageJbigParameters(const GDI_SEND_PAGE_PARAM* send, int platform) {
+  JBIG_BIH bih{};
+  bih.ParamDl = 0;
+  bih.ParamD = 0;
+  bih.ParamP = 1;
+  bih.ParamImgWidth = send->whlImgW;
+  bih.ParamImgHeight = send->whlImgH;
+  bih.ParamMy = 0;
+  const PLATFORM_FACTS* facts = GetPlatformFacts(platform);
+  if (facts == nullptr) return bih;
+  bih.ParamL0 = facts->jbigL0 != 0 ? facts->jbigL0 : send->rasImgH;
+  bih.ParamMx = facts->jbigMx;
+  bih.ParamOrder = facts->jbigOrder;
+  bih.ParamOption = facts->jbigOptions;
+  return bih;
+}
 
 unsigned long PageImageCount(const JBIG_BIH& page, int platform) {
-  if (platform != PLATFORM_Z) return 1;
-  return (page.ParamImgHeight + kZBandLines - 1) / kZBandLines;
+  const PLATFORM_FACTS* facts = GetPlatformFacts(platform);
+  if (facts == nullptr) return 0;
+  if (facts->bandLines == 0) return 1;
+  return (page.ParamImgHeight + facts->bandLines - 1) / facts->bandLines;
 }
 
 JBIG_BIH PageImageParameters(const JBIG_BIH& page, unsigned long image, int platform) {
   JBIG_BIH bih = page;
-  if (platform == PLATFORM_Z) {
-    bih.ParamImgHeight = std::min<unsigned long>(kZBandLines, page.ParamImgHeight - image * kZBandLines);
+  const PLATFORM_FACTS* facts = GetPlatformFacts(platform);
+  if (facts != nullptr && facts->bandLines != 0) {
+    bih.ParamImgHeight = std::min<unsigned long>(facts->bandLines, page.ParamImgHeight - image * facts->bandLines);
     bih.ParamL0 = bih.ParamImgHeight;
   }
   return bih;
@@ -207,7 +213,9 @@ JBIG_BIH PageImageParameters(const JBIG_BIH& page, unsigned long image, int plat
 const unsigned char* PageImageRows(const GDI_SEND_PAGE_PARAM* send, const JBIG_BIH& page, unsigned long image,
                                    int platform) {
   const size_t rowBytes = (static_cast<size_t>(page.ParamImgWidth) + 7) / 8;
-  const size_t firstRow = platform == PLATFORM_Z ? static_cast<size_t>(image) * kZBandLines : 0;
+  const PLATFORM_FACTS* facts = GetPlatformFacts(platform);
+  const size_t bandLines = facts != nullptr ? facts->bandLines : 0;
+  const size_t firstRow = static_cast<size_t>(image) * bandLines;
   // The image is read in place from the page bitmap: its rows are contiguous there.
   return reinterpret_cast<const unsigned char*>(send->sendImgBuf) + firstRow * rowBytes;
 }

@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Document and page sequences of the three platforms: which records go out, in which order, and
 // whether each one is also written to the spool files (cached) for collated copies and manual duplex.
+// Prnt_StartDoc and the others call the platform's own through the platform table (platforms.cpp).
 #include <unistd.h>
 
 #include <cstdio>
@@ -9,6 +10,7 @@
 
 #include "common.h"
 #include "pjl_value.h"
+#include "platforms.h"
 #include "prnt.h"
 #include "prnt_records.h"
 
@@ -20,8 +22,6 @@ enum { kUncached = 0, kCached = 1 };
 
 const char kModelK5916[] = "Varnel K5916 Series";
 const char kModelT9366[] = "Varnel T8323-T9076 Series";
-
-bool KnownPlatform(int platform) { return platform >= PLATFORM_C && platform <= PLATFORM_M; }
 
 bool ModelIs(const char* name) { return strcmp(gPPDFile, name) == 0; }
 
@@ -65,6 +65,24 @@ void FillHostName() {
   memset(pjlPostComputerName, 0, sizeof pjlPostComputerName);
   CopyPjlValue(name, reinterpret_cast<char*>(pjlPostComputerName), sizeof pjlPostComputerName);
 }
+
+// The page and custom-paper records that start a C or Z page.
+bool StartPageRecords_CZ(PGDI_START_PAGE_PARAM page, int platform) {
+  const char* op = "Prnt_StartPage";
+  gImageCoverage = 0;
+  Insert00();
+  GDI_PAGE_SPEC pageSpec;
+  GetPageSpecCmd(page, &pageSpec, platform);
+  if (!SendRecord(op, "cmdPageSpec", pageSpec, kCached)) return false;
+  Insert00();
+  GDI_CUSTOM_PAPER customPaper;
+  GetCustomPaperCmd(page, &customPaper, platform);
+  if (!SendRecord(op, "cmdCustomPaper", customPaper, kCached)) return false;
+  Insert00();
+  return true;
+}
+
+}  // namespace
 
 // ---- Prnt_StartDoc ----
 
@@ -136,7 +154,7 @@ bool StartDoc_Z(PGDI_START_DOC_PARAM doc) {
   return true;
 }
 
-bool StartDoc_M() {
+bool StartDoc_M(PGDI_START_DOC_PARAM) {
   const char* op = "Prnt_StartDoc";
   if (!Send(op, "UEL_CMD", UEL_CMD, sizeof UEL_CMD, kCached)) return false;
   if (!Send(op, "pjlJZJZ_K4257", pjlJZJZ_K4257, sizeof pjlJZJZ_K4257, kCached)) return false;
@@ -157,24 +175,14 @@ bool StartDoc_M() {
 
 // ---- Prnt_StartPage ----
 
-bool StartPage_CZ(PGDI_START_PAGE_PARAM page, int platform) {
-  const char* op = "Prnt_StartPage";
-  gImageCoverage = 0;
+bool StartPage_C(PGDI_START_PAGE_PARAM page) {
+  if (!StartPageRecords_CZ(page, PLATFORM_C)) return false;
+  if (!Send("Prnt_StartPage", "hostUseCmd", hostUseCmd, sizeof hostUseCmd, kCached)) return false;
   Insert00();
-  GDI_PAGE_SPEC pageSpec;
-  GetPageSpecCmd(page, &pageSpec, platform);
-  if (!SendRecord(op, "cmdPageSpec", pageSpec, kCached)) return false;
-  Insert00();
-  GDI_CUSTOM_PAPER customPaper;
-  GetCustomPaperCmd(page, &customPaper, platform);
-  if (!SendRecord(op, "cmdCustomPaper", customPaper, kCached)) return false;
-  Insert00();
-  if (platform == PLATFORM_C) {
-    if (!Send(op, "hostUseCmd", hostUseCmd, sizeof hostUseCmd, kCached)) return false;
-    Insert00();
-  }
   return true;
 }
+
+bool StartPage_Z(PGDI_START_PAGE_PARAM page) { return StartPageRecords_CZ(page, PLATFORM_Z); }
 
 bool StartPage_M(PGDI_START_PAGE_PARAM page) {
   const char* op = "Prnt_StartPage";
@@ -214,10 +222,12 @@ bool EndPage_C(PGDI_END_PAGE_PARAM end) {
   return true;
 }
 
-bool EndPage_Z() {
+bool EndPage_Z(PGDI_END_PAGE_PARAM) {
   Insert00();
   return Send("Prnt_EndPage", "formFeedCmd", formFeedCmd, sizeof formFeedCmd, kCached);
 }
+
+bool EndPage_M(PGDI_END_PAGE_PARAM) { return SendMHeader("Prnt_EndPage", "END_PAGE_CMD", END_PAGE_CMD, kCached); }
 
 // ---- Prnt_EndDoc ----
 
@@ -234,61 +244,60 @@ bool EndDoc_C(PGDI_END_DOC_PARAM end) {
   return Send(op, "endOfJobCmd", endOfJobCmd, sizeof endOfJobCmd, kCached);
 }
 
-bool EndDoc_Z() {
+bool EndDoc_Z(PGDI_END_DOC_PARAM) {
   const char* op = "Prnt_EndDoc";
   if (!Send(op, "resetCmd", resetCmd, sizeof resetCmd, kCached)) return false;
   return Send(op, "endOfJobCmd", endOfJobCmd, sizeof endOfJobCmd, kCached);
 }
 
-bool EndDoc_M() {
+bool EndDoc_M(PGDI_END_DOC_PARAM) {
   const char* op = "Prnt_EndDoc";
   if (!SendMHeader(op, "END_DOC_CMD", END_DOC_CMD, kUncached)) return false;
   return Send(op, "UEL_CMD", UEL_CMD, sizeof UEL_CMD, kUncached);
 }
 
-}  // namespace
+// ---- SendManualDuplexCmd ----
+
+bool ManualDuplex_C() {
+  return Send("SendManualDuplexCmd", "manualDuplexCmd", manualDuplexCmd_C, sizeof manualDuplexCmd_C, kUncached);
+}
+
+bool ManualDuplex_Z() {
+  return Send("SendManualDuplexCmd", "manualDuplexCmd", manualDuplexCmd_Z, sizeof manualDuplexCmd_Z, kUncached);
+}
+
+bool ManualDuplex_M() { return SendMHeader("SendManualDuplexCmd", "MANUAL_DUPLEX_CMD", MANUAL_DUPLEX_CMD, kUncached); }
+
+// ---- Dispatch through the platform table ----
 
 int Prnt_StartDoc(PGDI_START_DOC_PARAM pStartDocParam, int platform) {
-  if (!KnownPlatform(platform) || pStartDocParam == nullptr) return 0;
-  switch (platform) {
-    case PLATFORM_C: return StartDoc_C(pStartDocParam);
-    case PLATFORM_Z: return StartDoc_Z(pStartDocParam);
-    default: return StartDoc_M();
-  }
+  const PLATFORM_FACTS* facts = GetPlatformFacts(platform);
+  if (facts == nullptr || pStartDocParam == nullptr) return 0;
+  return facts->startDoc(pStartDocParam) ? 1 : 0;
 }
 
 int Prnt_StartPage(PGDI_START_PAGE_PARAM pStartPageParam, int platform) {
-  if (!KnownPlatform(platform) || pStartPageParam == nullptr) return 0;
-  if (platform == PLATFORM_M) return StartPage_M(pStartPageParam);
-  return StartPage_CZ(pStartPageParam, platform);
+  const PLATFORM_FACTS* facts = GetPlatformFacts(platform);
+  if (facts == nullptr || pStartPageParam == nullptr) return 0;
+  return facts->startPage(pStartPageParam) ? 1 : 0;
 }
 
 int Prnt_EndPage(PGDI_END_PAGE_PARAM pEndPageParam, int platform) {
-  if (!KnownPlatform(platform) || pEndPageParam == nullptr) return 0;
-  switch (platform) {
-    case PLATFORM_C: return EndPage_C(pEndPageParam);
-    case PLATFORM_Z: return EndPage_Z();
-    default: return SendMHeader("Prnt_EndPage", "END_PAGE_CMD", END_PAGE_CMD, kCached);
-  }
+  const PLATFORM_FACTS* facts = GetPlatformFacts(platform);
+  if (facts == nullptr || pEndPageParam == nullptr) return 0;
+  return facts->endPage(pEndPageParam) ? 1 : 0;
 }
 
 int SendManualDuplexCmd(int platform) {
-  const char* op = "SendManualDuplexCmd";
-  switch (platform) {
-    case PLATFORM_C: return Send(op, "manualDuplexCmd", manualDuplexCmd_C, sizeof manualDuplexCmd_C, kUncached);
-    case PLATFORM_Z: return Send(op, "manualDuplexCmd", manualDuplexCmd_Z, sizeof manualDuplexCmd_Z, kUncached);
-    case PLATFORM_M: return SendMHeader(op, "MANUAL_DUPLEX_CMD", MANUAL_DUPLEX_CMD, kUncached);
-    default: return 0;
-  }
+  const PLATFORM_FACTS* facts = GetPlatformFacts(platform);
+  if (facts == nullptr) return 0;
+  return facts->manualDuplex() ? 1 : 0;
 }
 
 int Prnt_EndDoc(PGDI_END_DOC_PARAM pEndDocParam, int platform) {
-  if (!KnownPlatform(platform) || pEndDocParam == nullptr) return 0;
-  switch (platform) {
-    case PLATFORM_C: return EndDoc_C(pEndDocParam);
-    case PLATFORM_Z: return EndDoc_Z();
-    default: return EndDoc_M();
-  }
+  const PLATFORM_FACTS* facts = GetPlatformFacts(platform);
+  if (facts == nullptr || pEndDocParam == nullptr) return 0;
+  return facts->endDoc(pEndDocParam) ? 1 : 0;
 }
 
 int SendMachineDuplexCmd(int pageNum, int bEndDoc) {
