@@ -190,6 +190,7 @@ int HalftonePageBegin(HALFTONE_PAGE* page, unsigned int widthPixels, unsigned in
         stderr);
   const PLATFORM_FACTS* facts = GetPlatformFacts(platform);
   if (page == nullptr || facts == nullptr) return 0;
+  GenerateHalftoneTables();
   const Matrix m = ChooseMatrix(newHalftone, b1200dpi, *facts);
   page->cells = m.cells;
   page->tileSize = m.size;

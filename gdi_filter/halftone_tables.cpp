@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <mutex>
 #include <iterator>
 #include <numeric>
 #include <set>
@@ -180,12 +181,12 @@ static void Generate96() {
   memcpy(NEW_HT_HALFTONE_1200_Z, k1200ZRow0, sizeof k1200ZRow0);
 }
 
+// Made when a page first needs a tile, not at start-up: most jobs use none of them, and making
+// them costs about a millisecond.
 void GenerateHalftoneTables() {
-  static bool done = false;
-  if (done) return;
-  Generate1200C();
-  Generate96();
-  done = true;
+  static std::once_flag once;
+  std::call_once(once, [] {
+    Generate1200C();
+    Generate96();
+  });
 }
-
-static const bool kTablesGenerated = (GenerateHalftoneTables(), true);

@@ -38,7 +38,6 @@
 #include "page_params.h"
 #include "page_transform.h"
 #include "platforms.h"
-#include "prnt_records.h"
 #include "spool.h"
 
 namespace {
@@ -259,11 +258,11 @@ void StartImages(PRINT_JOB& job, Page& page) {
   }
 }
 
-// On C and M an upright page halftoned line by line has its rows made from the top down: its
-// image can be compressed meanwhile, when there is a worker to do it.
+// A page sent as one image (C and M) that is halftoned line by line and upright has its rows made
+// from the top down: its image can be compressed meanwhile, when there is a worker to do it.
 void StartPacedImage(PRINT_JOB& job, Page& page) {
-  page.paced = page.settings.platform != PLATFORM_Z && page.lineByLine && !page.turned &&
-               job.workers->Threads() > 0 && PacedCompressionWorks();
+  page.paced = page.images.size() == 1 && page.lineByLine && !page.turned && job.workers->Threads() > 0 &&
+               PacedCompressionWorks();
   if (!page.paced) return;
   page.rows.Reset(page.bitmap.get(), page.rowBytes, page.height);
   page.rowsReadKnown = 0;
@@ -272,8 +271,8 @@ void StartPacedImage(PRINT_JOB& job, Page& page) {
   job.workers->Submit(&page.images[0]);
 }
 
-// Bands a Z page may have queued or in compression before the page loop waits: their rows are
-// all the bitmap the page holds.
+// Bands a page sent in bands (Z) may have queued or in compression before the page loop waits:
+// their rows are all the bitmap the page holds.
 const size_t kBandsInFlight = 4;
 
 void SubmitImage(PRINT_JOB& job, Page& page, unsigned long image) {
@@ -283,14 +282,13 @@ void SubmitImage(PRINT_JOB& job, Page& page, unsigned long image) {
   // runs on one thread, where the bitmap is simply reused.
   page.images[image].releaseRows = job.workers->Threads() > 0;
   job.workers->Submit(&page.images[image]);
-  if (page.settings.platform == PLATFORM_Z && job.workers->Threads() > 0)
-    job.workers->WaitUntilFewerThan(kBandsInFlight);
+  if (page.images.size() > 1 && job.workers->Threads() > 0) job.workers->WaitUntilFewerThan(kBandsInFlight);
 }
 
 // ---- Lines ----
 
-// Halftones one grey line (page.width samples) into bitmap row `row`; on Z a band whose rows are
-// all in goes to the compression workers.
+// Halftones one grey line (page.width samples) into bitmap row `row`; of a page sent in bands, a
+// band whose rows are all in goes to the compression workers.
 void HalftoneInto(PRINT_JOB& job, Page& page, const unsigned char* gray, unsigned int row) {
   if (page.paced) {
     // The rows of a paced page come in order, at most two stripes ahead of its encoder, which
@@ -303,8 +301,8 @@ void HalftoneInto(PRINT_JOB& job, Page& page, const unsigned char* gray, unsigne
     return;
   }
   HalftonePageRow(&page.halftone, gray, row, page.bitmap.get() + row * page.rowBytes);
-  if (page.settings.platform != PLATFORM_Z) return;
-  const unsigned long band = row / kZBandLines;
+  if (page.images.size() < 2) return;
+  const unsigned long band = row / page.images[0].bih.ParamImgHeight;  // all bands but the last are full
   if (++page.bandRowsIn[band] == page.images[band].bih.ParamImgHeight) SubmitImage(job, page, band);
 }
 
@@ -382,6 +380,17 @@ void SendPage(PRINT_JOB& job, Page& page) {
 Page& ReadingPage(PRINT_JOB& job) { return job.pages[job.reading]; }
 Page& WaitingPage(PRINT_JOB& job) { return job.pages[1 - job.reading]; }
 
+// A page whose lines are all in goes out; after a failure of the printer output its images are
+// only waited for.
+void SendOrDrop(PRINT_JOB& job, Page& page) {
+  if (!PrinterOutputFailed()) {
+    SendPage(job, page);
+    return;
+  }
+  for (ImageTask& image : page.images) job.workers->Wait(&image);
+  page.images.clear();
+}
+
 // The page read before the one being read goes out; when `ifDone`, only if its images are all
 // compressed already (so that the page loop never waits here).
 void SendWaitingPage(PRINT_JOB& job, bool ifDone) {
@@ -392,12 +401,7 @@ void SendWaitingPage(PRINT_JOB& job, bool ifDone) {
       if (!job.workers->Done(&image)) return;
   }
   job.haveWaiting = false;
-  if (PrinterOutputFailed()) {
-    for (ImageTask& image : page.images) job.workers->Wait(&image);
-    page.images.clear();
-    return;
-  }
-  SendPage(job, page);
+  SendOrDrop(job, page);
 }
 
 }  // namespace
@@ -528,11 +532,15 @@ int PrintPageEnd(PPRINT_JOB job) {
   fprintf(stderr, "DEBUG: ##page is %d, rotate180 is %d\n", page.number, page.turned ? 1 : 0);
   page.coverage = gImageCoverage;
   for (unsigned long i = 0; i < page.images.size(); ++i) SubmitImage(*job, page, i);
-  // This page waits to be sent while the next one is read; the one before it goes now.
+  // This page waits to be sent while the next one is read; the one before it goes now. On one
+  // thread nothing is gained by waiting: the page goes at once and its bitmap serves the next.
   SendWaitingPage(*job, false);
-  job->reading = 1 - job->reading;
-  job->haveWaiting = true;
-  if (job->workers->Threads() == 0) SendWaitingPage(*job, false);
+  if (job->workers->Threads() == 0) {
+    SendOrDrop(*job, page);
+  } else {
+    job->reading = 1 - job->reading;
+    job->haveWaiting = true;
+  }
   if (Canceled || PrinterOutputFailed()) return 0;
   FlushPrinterOutput();
   g_ismiddlepage = 0;

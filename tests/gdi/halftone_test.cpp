@@ -68,7 +68,10 @@ Bitmap Reference(const Page& p, unsigned real, int negative, const unsigned char
 
 class HalftoneTest : public ::testing::Test {
  protected:
-  void SetUp() override { gPPDFile[0] = '\0'; }
+  void SetUp() override {
+    gPPDFile[0] = '\0';
+    GenerateHalftoneTables();  // the tests read the generated tiles themselves
+  }
   void TearDown() override { gPPDFile[0] = '\0'; gImageCoverage = 0; }
 };
 
