@@ -109,7 +109,7 @@ unsigned DefaultWorkers();
 
 // ---- Reading the outcome ----
 
-std::vector<std::string> ErrorLines(const std::string& err);
+using varnel_test::ErrorLines;
 size_t Count(const std::string& text, const std::string& what);
 bool Has(const std::string& text, const std::string& what);
 // An error report of AddressSanitizer, LeakSanitizer or UndefinedBehaviorSanitizer in the log.

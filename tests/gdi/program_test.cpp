@@ -30,18 +30,6 @@ size_t Count(const std::string& text, const std::string& what) {
   return n;
 }
 
-std::vector<std::string> ErrorLines(const std::string& err) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  while (start < err.size()) {
-    size_t end = err.find('\n', start);
-    std::string line = err.substr(start, end == std::string::npos ? std::string::npos : end - start);
-    if (line.rfind("ERROR: ", 0) == 0) lines.push_back(line);
-    if (end == std::string::npos) break;
-    start = end + 1;
-  }
-  return lines;
-}
 
 class Program : public ::testing::Test {
  protected:

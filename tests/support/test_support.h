@@ -90,6 +90,9 @@ struct ProcessResult {
   std::string err;
 };
 
+// The "ERROR: " lines of a program's standard error, in order.
+std::vector<std::string> ErrorLines(const std::string& err);
+
 ProcessResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                          const RunOptions& options = RunOptions());
 
