@@ -291,10 +291,13 @@ void SubmitImage(PRINT_JOB& job, Page& page, unsigned long image) {
 // band whose rows are all in goes to the compression workers.
 void HalftoneInto(PRINT_JOB& job, Page& page, const unsigned char* gray, unsigned int row) {
   if (page.paced) {
-    // The rows of a paced page come in order, at most two stripes ahead of its encoder, which
-    // is told at the end of each stripe.
+    // The rows of a paced page come in order, at most half a page (and at least two stripes)
+    // ahead of its encoder, which is told at the end of each stripe. Half a page lets the page
+    // loop finish this page while its encoder is half-way, and start the next page on the other
+    // worker: two pages are compressed at once, with about one page of rows in memory.
     const unsigned long stripe = page.images[0].bih.ParamL0;
-    if (row >= page.rowsReadKnown + 2 * stripe) page.rowsReadKnown = page.rows.WaitConsumed(row + 1 - 2 * stripe);
+    const unsigned long ahead = std::max<unsigned long>(2 * stripe, page.height / 2);
+    if (row >= page.rowsReadKnown + ahead) page.rowsReadKnown = page.rows.WaitConsumed(row + 1 - ahead);
     HalftonePageRow(&page.halftone, gray, row, page.bitmap.get() + row * page.rowBytes);
     const unsigned long made = row + 1;
     if (made % stripe == 0 || made == page.height) page.rows.Publish(made);
@@ -306,14 +309,13 @@ void HalftoneInto(PRINT_JOB& job, Page& page, const unsigned char* gray, unsigne
   if (++page.bandRowsIn[band] == page.images[band].bih.ParamImgHeight) SubmitImage(job, page, band);
 }
 
-// Line y of the raster, whole in job.grayLine: row y of the page, or, on a turned page, row
-// height - 1 - y with the samples mirrored (what Rotate180 of the grey page would give).
-void TakeLine(PRINT_JOB& job, Page& page, unsigned int y) {
+// Line y of the raster, page.width grey samples at line: row y of the page, or, on a turned page,
+// row height - 1 - y with the samples mirrored (what Rotate180 of the grey page would give).
+void TakeLine(PRINT_JOB& job, Page& page, const unsigned char* line, unsigned int y) {
   if (!page.turned) {
-    HalftoneInto(job, page, job.grayLine.get(), y);
+    HalftoneInto(job, page, line, y);
     return;
   }
-  const unsigned char* line = job.grayLine.get();
   std::reverse_copy(line, line + page.width, job.mirrorLine.get());
   HalftoneInto(job, page, job.mirrorLine.get(), page.height - 1 - y);
 }
@@ -321,7 +323,8 @@ void TakeLine(PRINT_JOB& job, Page& page, unsigned int y) {
 // The rows no raster line gave are white (nothing of an earlier page shows through).
 void FinishLines(PRINT_JOB& job, Page& page) {
   memset(job.grayLine.get(), 255, page.width);
-  for (unsigned int y = std::min(job.linesIn, page.height); y < page.height; ++y) TakeLine(job, page, y);
+  for (unsigned int y = std::min(job.linesIn, page.height); y < page.height; ++y)
+    TakeLine(job, page, job.grayLine.get(), y);
 }
 
 // The whole-page road: rows below the last line taken are white, then the turns and the halftone.
@@ -500,13 +503,18 @@ void PrintPageLineDone(PPRINT_JOB job) {
   if (y >= page.geometry.fwImgHPixel) return;  // below the paper
   const size_t width = page.geometry.fwImgWPixel;
   const size_t bytesPerLine = job->header.cupsBytesPerLine;
-  unsigned char* target = page.lineByLine ? job->grayLine.get() : job->grayPage.get() + y * width;
-  if (bytesPerLine > width) {
-    memcpy(target, job->wideLine.get() + (bytesPerLine - width) / 2, width);  // centred crop
-  } else if (!page.lineByLine) {
-    memset(target + bytesPerLine, 255, width - bytesPerLine);
+  // A wider line is cut around its centre: halftoned straight from there, or copied into its row
+  // of the grey page.
+  const unsigned char* centre = job->wideLine.get() + (bytesPerLine > width ? (bytesPerLine - width) / 2 : 0);
+  if (page.lineByLine) {
+    TakeLine(*job, page, bytesPerLine > width ? centre : job->grayLine.get(), y);
+    return;
   }
-  if (page.lineByLine) TakeLine(*job, page, y);
+  unsigned char* row = job->grayPage.get() + y * width;
+  if (bytesPerLine > width)
+    memcpy(row, centre, width);
+  else
+    memset(row + bytesPerLine, 255, width - bytesPerLine);
 }
 
 int PrintPageWriteLine(PPRINT_JOB job, const unsigned char* line, size_t length) {
