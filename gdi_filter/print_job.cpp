@@ -105,6 +105,10 @@ struct Page {
   JBIG_BIH pageBih{};
   std::vector<ImageTask> images;       // one, or one per 256-line band on Z
   std::vector<unsigned int> bandRowsIn;  // Z: rows of each band halftoned so far
+  // A page sent in bands and halftoned line by line has no bitmap: each band's rows go to a
+  // buffer of the job's band pool, taken when its first row comes and given back once compressed.
+  bool bandBuffers = false;
+  std::vector<unsigned char*> bandRows;
   std::vector<bool> submitted;
   bool paced = false;                  // its one image is compressed while its rows are made
   RowProgress rows;                    // of a paced page
@@ -133,6 +137,13 @@ struct _PRINT_JOB {
   Buffer grayLine;              // one grey line as wide as the bitmap (white beyond the raster)
   Buffer wideLine;              // a raster line wider than the bitmap, before its crop
   Buffer mirrorLine;            // a line of a turned page, mirrored
+  std::vector<Buffer> bandPool;        // buffers of one band's rows
+  std::vector<unsigned char*> freeBands;
+  struct BandInUse {
+    ImageTask* task;
+    unsigned char* rows;
+  };
+  std::vector<BandInUse> bandsInUse;   // handed to the workers, not yet known to be compressed
   bool pageOpen = false;        // between PrintPageBegin and PrintPageEnd
   unsigned int linesIn = 0;     // raster lines the open page has taken
   bool ended = false;           // nothing more is sent: the document was ended, or must not be
@@ -219,8 +230,76 @@ void DecideTurns(Page& page) {
   page.realWidth = std::min(page.realWidth, page.width);
 }
 
-// Takes a bitmap of a page sent before, or makes one; and the line buffers. false when memory
-// cannot be had.
+// Bands a page sent in bands (Z) may have queued or in compression before the page loop waits:
+// their rows are all the bitmap the page holds.
+const size_t kBandsInFlight = 4;
+
+// Every band buffer that a page sent in bands can need at once: those in flight and the one
+// being written. Made before the page starts, so that a page either has them all or is not
+// started.
+bool PrepareBandPool(PRINT_JOB& job, const Page& page) {
+  const size_t bytes = page.rowBytes * PageImageParameters(page.pageBih, 0, page.settings.platform).ParamImgHeight;
+  const size_t wanted = kBandsInFlight + 1;
+  if (!job.bandPool.empty() && job.bandPool[0].capacity < bytes) {
+    // A larger page than before: none of the buffers fits it. Those of the page before are
+    // freed once its bands are compressed.
+    for (const PRINT_JOB::BandInUse& band : job.bandsInUse) job.workers->Wait(band.task);
+    job.bandsInUse.clear();
+    job.bandPool.clear();
+    job.freeBands.clear();
+  }
+  while (job.bandPool.size() < wanted) {
+    Buffer buffer;
+    if (!Grow(&buffer, bytes)) return false;
+    job.freeBands.push_back(buffer.get());
+    job.bandPool.push_back(std::move(buffer));
+  }
+  return true;
+}
+
+// Band buffers of bands that are compressed go back to the pool.
+void ReclaimBands(PRINT_JOB& job) {
+  auto& inUse = job.bandsInUse;
+  for (size_t i = 0; i < inUse.size();) {
+    if (job.workers->Done(inUse[i].task)) {
+      job.freeBands.push_back(inUse[i].rows);
+      inUse[i] = inUse.back();
+      inUse.pop_back();
+    } else {
+      ++i;
+    }
+  }
+}
+
+// A page that was sent gives back the band buffers of its bands (all compressed by then).
+void GiveBackBands(PRINT_JOB& job, const Page& page) {
+  auto& inUse = job.bandsInUse;
+  for (size_t i = 0; i < inUse.size();) {
+    const ImageTask* task = inUse[i].task;
+    if (std::any_of(page.images.begin(), page.images.end(), [task](const ImageTask& image) { return &image == task; })) {
+      job.freeBands.push_back(inUse[i].rows);
+      inUse[i] = inUse.back();
+      inUse.pop_back();
+    } else {
+      ++i;
+    }
+  }
+}
+
+// The buffer of a band whose first row comes now.
+unsigned char* TakeBandBuffer(PRINT_JOB& job) {
+  ReclaimBands(job);
+  while (job.freeBands.empty()) {
+    job.workers->Wait(job.bandsInUse.front().task);
+    ReclaimBands(job);
+  }
+  unsigned char* rows = job.freeBands.back();
+  job.freeBands.pop_back();
+  return rows;
+}
+
+// Takes a bitmap of a page sent before, or makes one (or, for a page sent in bands, the band
+// buffers); and the line buffers. false when memory cannot be had.
 bool PreparePageMemory(PRINT_JOB& job, Page& page) {
   const size_t bitsPerRow = job.b2Bit ? 2 * static_cast<size_t>(page.width) : page.width;
   // Whole bytes per bitmap row, so that a row width that is no multiple of 8 still fits.
@@ -229,7 +308,11 @@ bool PreparePageMemory(PRINT_JOB& job, Page& page) {
   const size_t width = page.geometry.fwImgWPixel;
   const size_t bytesPerLine = page.header.cupsBytesPerLine;
   if (width == 0 || page.height == 0) return false;
-  if (!Grow(&page.bitmap, bitmapBytes)) return false;
+  if (page.bandBuffers) {
+    if (!PrepareBandPool(job, page)) return false;
+  } else if (!Grow(&page.bitmap, bitmapBytes)) {
+    return false;
+  }
   if (!page.lineByLine) {
     if (!Grow(&job.grayPage, width * page.geometry.fwImgHPixel)) return false;
     if (!Grow(&job.wideLine, std::max(bytesPerLine, width))) return false;
@@ -252,9 +335,10 @@ void StartImages(PRINT_JOB& job, Page& page) {
   page.images.resize(count);
   page.submitted.assign(count, false);
   page.bandRowsIn.assign(count, 0);
+  page.bandRows.assign(count, nullptr);
   for (unsigned long i = 0; i < count; ++i) {
     page.images[i].bih = PageImageParameters(page.pageBih, i, page.settings.platform);
-    page.images[i].rows = PageImageRows(&page.sendPageParam, page.pageBih, i, page.settings.platform);
+    if (!page.bandBuffers) page.images[i].rows = PageImageRows(&page.sendPageParam, page.pageBih, i, page.settings.platform);
   }
 }
 
@@ -271,17 +355,15 @@ void StartPacedImage(PRINT_JOB& job, Page& page) {
   job.workers->Submit(&page.images[0]);
 }
 
-// Bands a page sent in bands (Z) may have queued or in compression before the page loop waits:
-// their rows are all the bitmap the page holds.
-const size_t kBandsInFlight = 4;
-
 void SubmitImage(PRINT_JOB& job, Page& page, unsigned long image) {
   if (page.submitted[image]) return;
   page.submitted[image] = true;
   // Rows that are compressed are not needed any more: their memory goes back, unless the job
-  // runs on one thread, where the bitmap is simply reused.
-  page.images[image].releaseRows = job.workers->Threads() > 0;
+  // runs on one thread, where the bitmap is simply reused, or they are a band buffer, which goes
+  // back to the pool.
+  page.images[image].releaseRows = job.workers->Threads() > 0 && !page.bandBuffers;
   job.workers->Submit(&page.images[image]);
+  if (page.bandBuffers) job.bandsInUse.push_back({&page.images[image], page.bandRows[image]});
   if (page.images.size() > 1 && job.workers->Threads() > 0) job.workers->WaitUntilFewerThan(kBandsInFlight);
 }
 
@@ -301,6 +383,17 @@ void HalftoneInto(PRINT_JOB& job, Page& page, const unsigned char* gray, unsigne
     HalftonePageRow(&page.halftone, gray, row, page.bitmap.get() + row * page.rowBytes);
     const unsigned long made = row + 1;
     if (made % stripe == 0 || made == page.height) page.rows.Publish(made);
+    return;
+  }
+  if (page.bandBuffers) {
+    const unsigned long bandHeight = page.images[0].bih.ParamImgHeight;  // all bands but the last are full
+    const unsigned long band = row / bandHeight;
+    if (page.bandRows[band] == nullptr) {
+      page.bandRows[band] = TakeBandBuffer(job);
+      page.images[band].rows = page.bandRows[band];
+    }
+    HalftonePageRow(&page.halftone, gray, row, page.bandRows[band] + (row - band * bandHeight) * page.rowBytes);
+    if (++page.bandRowsIn[band] == page.images[band].bih.ParamImgHeight) SubmitImage(job, page, band);
     return;
   }
   HalftonePageRow(&page.halftone, gray, row, page.bitmap.get() + row * page.rowBytes);
@@ -375,6 +468,7 @@ void SendPage(PRINT_JOB& job, Page& page) {
   job.lastStartPageParam = page.startPageParam;
   job.lastSentHeader = page.header;
   job.lastSentSettings = page.settings;
+  GiveBackBands(job, page);
   page.images.clear();  // the bitmap stays for the next page
   g_page = pageReading;
   gImageCoverage = coverageReading;
@@ -391,6 +485,7 @@ void SendOrDrop(PRINT_JOB& job, Page& page) {
     return;
   }
   for (ImageTask& image : page.images) job.workers->Wait(&image);
+  GiveBackBands(job, page);
   page.images.clear();
 }
 
@@ -463,6 +558,10 @@ int PrintPageBegin(PPRINT_JOB job, const cups_page_header2_t* header, const PAGE
                     HalftonePageBegin(&page.halftone, page.width, page.realWidth, Value(page.settings, NEGATIVEPRINT),
                                       Value(page.settings, DPI1200), page.settings.platform) &&
                     page.halftone.rowAligned;
+  FillSendPageParam(&page.header, page.settings.platform, job->b2Bit, page.width, page.height, nullptr,
+                    &page.sendPageParam);
+  page.pageBih = PageJbigParameters(&page.sendPageParam, page.settings.platform);
+  page.bandBuffers = page.lineByLine && PageImageCount(page.pageBih, page.settings.platform) > 1;
   // The page's memory is had before anything of it goes out, so that a page is either sent whole
   // or not started.
   if (!PreparePageMemory(*job, page)) {

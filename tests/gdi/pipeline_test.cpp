@@ -82,6 +82,7 @@ std::vector<RasterPage> Pages(int count, unsigned dpi = 600, unsigned copies = 1
 std::vector<PipelineCase> PipelineCases() {
   return {
       {"C", "platform_c.ppd", Pages(2), ""},
+      {"C_ManyPages", "platform_c.ppd", Pages(9, 600, 1, 1), "Duplex=DuplexNoTumble"},
       {"C_DuplexBackSides", "platform_c.ppd", Pages(3, 600, 1, 1), "Duplex=DuplexNoTumble"},
       {"C_1200dpi", "platform_c.ppd", Pages(2, 1200, 1, 1), "DPI1200=True Duplex=DuplexNoTumble"},
       {"C_NegativeTumbleRotated", "platform_c.ppd", Pages(2, 600, 1, 2),
@@ -89,6 +90,8 @@ std::vector<PipelineCase> PipelineCases() {
       {"C_CollatedCopies", "platform_c.ppd", Pages(2, 600, 2), "Collate=True"},
       {"C_LongEdgeA5", "platform_c.ppd", Pages(2, 600, 1, 1, 421, 595), "FeedLongEdge=True Duplex=DuplexNoTumble"},
       {"Z", "platform_z.ppd", Pages(2), ""},
+      // Long enough that band buffers and bitmaps go round several times.
+      {"Z_ManyPages", "platform_z.ppd", Pages(9, 600, 1, 1), "Duplex=DuplexNoTumble"},
       {"Z_DuplexBackSides", "platform_z.ppd", Pages(3, 600, 1, 1), "Duplex=DuplexNoTumble"},
       {"Z_Negative", "platform_z.ppd", Pages(2, 600, 1, 1), "NegativePrint=True Duplex=DuplexNoTumble"},
       {"Z_CollatedCopies", "platform_z.ppd", Pages(2, 600, 3), "Collate=True"},
