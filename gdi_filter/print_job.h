@@ -26,6 +26,11 @@
 //   PrintJobRelease(job);
 //
 // Lines that a page does not get are white. Log lines go to standard error in the CUPS form.
+//
+// The calls are made from one thread, which alone writes to the printer output. The job
+// compresses its images on worker threads of its own (VARNEL_THREADS, compression_workers.h),
+// which block every signal; so a page's records may reach the printer output during a later
+// page's PrintPageLineDone or PrintPageEnd, and the last pages during PrintJobEnd.
 #pragma once
 
 #include <cups/raster.h>
