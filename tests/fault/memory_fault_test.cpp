@@ -5,11 +5,13 @@
 // Z) does not.
 //
 // The page buffers fail through the sanitizer's allocator (allocator_may_return_null=1 with
-// max_allocation_size_mb; without a sanitizer, a limit of the address space). The collecting
+// max_allocation_size_mb; without a sanitizer, a limit of the address space). A page sent in
+// bands (Z) has no page bitmap, only a few band buffers, which the allocation shim refuses. The collecting
 // buffer cannot be made to fail that way alone: the grey page (8 bits a pixel) is larger than it,
 // so any per-allocation limit stops the grey page first, and a band's buffer on Z is far smaller
 // than any page buffer. The allocation shim refuses a window of sizes around it instead.
 #include <cmath>
+#include <cstdint>
 
 #include "fault_harness.h"
 
@@ -50,19 +52,27 @@ struct PageBufferCase {
   const char* tag;
   Printer printer;
   unsigned dpi;
-  unsigned limitMb;  // the bitmap of the Legal page is larger, everything the small page needs smaller
-  bool firstPage;    // the large page is the job's only page
+  unsigned limitMb;      // the bitmap of the Legal page is larger, everything the small page needs smaller
+  size_t bandRowBytes;   // Z: the page has no bitmap; its band buffers (256 rows of this) are refused
+  bool firstPage;        // the large page is the job's only page
 };
 
 // Legal (612 x 1008 pt), the largest paper of the tables: its bitmap alone is about 5 MB at
-// 600 dpi (4864 x 8192 pixels at one bit), four times that on C at 1200 dpi.
+// 600 dpi (4864 x 8192 pixels at one bit), four times that on C at 1200 dpi. Z holds no more
+// than a few bands of 256 rows of it (4864 pixels wide on Z).
 constexpr unsigned kLegalWidthPt = 612, kLegalHeightPt = 1008;
+constexpr size_t kZLegalRowBytes = 4864 / 8;
 const PageBufferCase kPageBufferCases[] = {
-    {"C_LegalAt1200dpi", kPrinterC, 1200, 16, false},
-    {"Z_Legal", kPrinterZ, 600, 4, false},
-    {"M_Legal", kPrinterM, 600, 4, false},
-    {"C_LegalAt1200dpiAsFirstPage", kPrinterC, 1200, 16, true},
+    {"C_LegalAt1200dpi", kPrinterC, 1200, 16, 0, false},
+    {"Z_Legal", kPrinterZ, 600, 0, kZLegalRowBytes, false},
+    {"M_Legal", kPrinterM, 600, 4, 0, false},
+    {"C_LegalAt1200dpiAsFirstPage", kPrinterC, 1200, 16, 0, true},
 };
+
+// A window of allocation sizes around n bytes, for the allocation shim.
+std::string AroundBytes(size_t n) {
+  return "VARNEL_FAULT_ALLOC_FAIL=" + std::to_string(n - n / 16) + "-" + std::to_string(n + n / 16);
+}
 void PrintTo(const PageBufferCase& c, std::ostream* os) { *os << c.tag; }
 
 class PageBuffers : public testing::TestWithParam<PageBufferCase> {};
@@ -72,7 +82,10 @@ TEST_P(PageBuffers, PageIsNotStartedAndTheDocumentEnds) {
   Job job = TwoPageJob(c.printer, LargePage(kLegalWidthPt, kLegalHeightPt, c.dpi));
   if (c.firstPage) job.raster = RasterBytes({LargePage(kLegalWidthPt, kLegalHeightPt, c.dpi)});
   Faults faults;
-  if (FAULT_SANITIZED) {
+  if (c.bandRowBytes > 0) {
+    faults.preload = AllocShim();
+    faults.env.push_back(AroundBytes(c.bandRowBytes * 256));
+  } else if (FAULT_SANITIZED) {
     faults.asanOptions = "allocator_may_return_null=1:max_allocation_size_mb=" + std::to_string(c.limitMb);
   } else {
     faults.preload = AllocShim();
@@ -106,6 +119,32 @@ TEST_P(PageBuffers, PageIsNotStartedAndTheDocumentEnds) {
 
 INSTANTIATE_TEST_SUITE_P(LargePage, PageBuffers, testing::ValuesIn(kPageBufferCases),
                          [](const testing::TestParamInfo<PageBufferCase>& info) { return std::string(info.param.tag); });
+
+// A page sent in bands needs no buffer of the page's size: on Z a Legal page prints whole when
+// no allocation of 1 MiB or more can be had (its bitmap would be 5 MB).
+TEST(PageInBands, NeedsNoPageSizedBuffer) {
+  Job job = TwoPageJob(kPrinterZ, LargePage(kLegalWidthPt, kLegalHeightPt, 600));
+  Faults faults;
+  faults.preload = AllocShim();
+  faults.env.push_back("VARNEL_FAULT_ALLOC_FAIL=" + std::to_string(size_t{1} << 20) + "-" +
+                       std::to_string(SIZE_MAX));
+  RunOptions run;
+  run.timeout_ms = 60000;
+  std::vector<Outcome> runs = RunParallel<Outcome>(2, [&](size_t i) {
+    return i == 0 ? RunJob(job, run, faults) : RunJob(job, run);
+  });
+  const Outcome& o = runs[0];
+  const Outcome& ref = runs[1];
+  ASSERT_EQ(ref.run.exit_status, 0) << Describe(ref);
+  Findings f;
+  f.Expect(!Has(o.run.err, "DEBUG: fault shim: refused "), "an allocation of 1 MiB or more was made");
+  ExpectExit(&f, o, 0);
+  ExpectErrorLines(&f, o, {});
+  ExpectWellFormed(&f, o, false);
+  std::string pages = PageMismatch(o.stream.pages, PagesOf(ref.stream));
+  f.Expect(pages.empty(), "the pages are not those of the job without the limit: " + pages);
+  EXPECT_TRUE(f.empty()) << f.Text() << "  (" << Describe(o) << ")";
+}
 
 // ---- The JBIG collecting buffer ----
 
