@@ -69,9 +69,25 @@ const PageBufferCase kPageBufferCases[] = {
     {"C_LegalAt1200dpiAsFirstPage", kPrinterC, 1200, 16, 0, true},
 };
 
-// A window of allocation sizes around n bytes, for the allocation shim.
-std::string AroundBytes(size_t n) {
-  return "VARNEL_FAULT_ALLOC_FAIL=" + std::to_string(n - n / 16) + "-" + std::to_string(n + n / 16);
+// The allocation shim, refusing malloc-family calls of low to high bytes.
+Faults RefusingSizes(size_t low, size_t high) {
+  Faults faults;
+  faults.preload = AllocShim();
+  faults.env.push_back("VARNEL_FAULT_ALLOC_FAIL=" + std::to_string(low) + "-" + std::to_string(high));
+  return faults;
+}
+
+// The job under the faults and, at the same time, the fault-free job to compare it with.
+struct Runs {
+  Outcome faulty, clean;
+};
+Runs RunBesideFaultFree(const Job& job, const Faults& faults, const Job& clean) {
+  RunOptions run;
+  run.timeout_ms = 60000;
+  std::vector<Outcome> runs = RunParallel<Outcome>(2, [&](size_t i) {
+    return i == 0 ? RunJob(job, run, faults) : RunJob(clean, run);
+  });
+  return {runs[0], runs[1]};
 }
 void PrintTo(const PageBufferCase& c, std::ostream* os) { *os << c.tag; }
 
@@ -81,25 +97,21 @@ TEST_P(PageBuffers, PageIsNotStartedAndTheDocumentEnds) {
   const PageBufferCase& c = GetParam();
   Job job = TwoPageJob(c.printer, LargePage(kLegalWidthPt, kLegalHeightPt, c.dpi));
   if (c.firstPage) job.raster = RasterBytes({LargePage(kLegalWidthPt, kLegalHeightPt, c.dpi)});
+  const size_t bandBytes = c.bandRowBytes * 256;
   Faults faults;
-  if (c.bandRowBytes > 0) {
-    faults.preload = AllocShim();
-    faults.env.push_back(AroundBytes(c.bandRowBytes * 256));
+  if (bandBytes > 0) {
+    faults = RefusingSizes(bandBytes - bandBytes / 16, bandBytes + bandBytes / 16);
   } else if (FAULT_SANITIZED) {
     faults.asanOptions = "allocator_may_return_null=1:max_allocation_size_mb=" + std::to_string(c.limitMb);
   } else {
     faults.preload = AllocShim();
     faults.env.push_back("VARNEL_FAULT_ADDRESS_SPACE_MB=" + std::to_string(c.limitMb));
   }
-  RunOptions run;
-  run.timeout_ms = 60000;
   Job single = job;
   single.raster = RasterBytes({SmallPage()});
-  std::vector<Outcome> runs = RunParallel<Outcome>(2, [&](size_t i) {
-    return i == 0 ? RunJob(job, run, faults) : RunJob(single, run);
-  });
-  const Outcome& o = runs[0];
-  const Outcome& ref = runs[1];
+  const Runs runs = RunBesideFaultFree(job, faults, single);
+  const Outcome& o = runs.faulty;
+  const Outcome& ref = runs.clean;
   ASSERT_EQ(ref.run.exit_status, 0) << Describe(ref);
 
   const int failing = c.firstPage ? 1 : 2;
@@ -124,17 +136,9 @@ INSTANTIATE_TEST_SUITE_P(LargePage, PageBuffers, testing::ValuesIn(kPageBufferCa
 // no allocation of 1 MiB or more can be had (its bitmap would be 5 MB).
 TEST(PageInBands, NeedsNoPageSizedBuffer) {
   Job job = TwoPageJob(kPrinterZ, LargePage(kLegalWidthPt, kLegalHeightPt, 600));
-  Faults faults;
-  faults.preload = AllocShim();
-  faults.env.push_back("VARNEL_FAULT_ALLOC_FAIL=" + std::to_string(size_t{1} << 20) + "-" +
-                       std::to_string(SIZE_MAX));
-  RunOptions run;
-  run.timeout_ms = 60000;
-  std::vector<Outcome> runs = RunParallel<Outcome>(2, [&](size_t i) {
-    return i == 0 ? RunJob(job, run, faults) : RunJob(job, run);
-  });
-  const Outcome& o = runs[0];
-  const Outcome& ref = runs[1];
+  const Runs runs = RunBesideFaultFree(job, RefusingSizes(size_t{1} << 20, SIZE_MAX), job);
+  const Outcome& o = runs.faulty;
+  const Outcome& ref = runs.clean;
   ASSERT_EQ(ref.run.exit_status, 0) << Describe(ref);
   Findings f;
   f.Expect(!Has(o.run.err, "DEBUG: fault shim: refused "), "an allocation of 1 MiB or more was made");
@@ -173,16 +177,9 @@ TEST_P(CollectingBuffer, PageIsSentWithoutImageAndReported) {
   // everything the small page 1 needs.
   const double raw = static_cast<double>((c.imageWidth + 7) / 8) * (c.banded ? 256 : c.imageHeight);
   const size_t low = static_cast<size_t>(std::floor(1.25 * raw)), high = static_cast<size_t>(std::ceil(3.0 * raw));
-  Faults faults;
-  faults.preload = AllocShim();
-  faults.env.push_back("VARNEL_FAULT_ALLOC_FAIL=" + std::to_string(low) + "-" + std::to_string(high));
-  RunOptions run;
-  run.timeout_ms = 60000;
-  std::vector<Outcome> runs = RunParallel<Outcome>(2, [&](size_t i) {
-    return i == 0 ? RunJob(job, run, faults) : RunJob(job, run);
-  });
-  const Outcome& o = runs[0];
-  const Outcome& ref = runs[1];
+  const Runs runs = RunBesideFaultFree(job, RefusingSizes(low, high), job);
+  const Outcome& o = runs.faulty;
+  const Outcome& ref = runs.clean;
   ASSERT_EQ(ref.run.exit_status, 0) << Describe(ref);
   ASSERT_EQ(ref.stream.pages.size(), 2u) << Describe(ref);
 
