@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 extern "C" {
@@ -15,21 +16,16 @@ thread_local unsigned char* gpCompImgData = nullptr;
 thread_local unsigned int gJbigCompressDataLen = 0;
 thread_local size_t gJbigCompressCapacity = 0;
 thread_local bool gJbigCompressOverflow = false;
-namespace {
-// The pacing of the image being compressed on this thread, or null.
-thread_local JbigRowPacing* gJbigPacing = nullptr;
-}  // namespace
 std::atomic<unsigned long> gIncompleteImages{0};
 
 namespace {
 
+// The pacing of the image being compressed on this thread, or null.
+thread_local JbigRowPacing* gJbigPacing = nullptr;
+
 // Room for the 20-byte image header and the end of the last stripe, beyond twice the raw image,
 // so that even a tiny image that does not compress fits.
 constexpr size_t kJbigOverhead = 4096;
-
-}  // namespace
-
-namespace {
 
 // Markers of the stripe data (T.82): an escape byte, then the marker code.
 constexpr unsigned char kEsc = 0xFF, kStuff = 0x00, kSdnorm = 0x02, kSdrst = 0x03, kNewlen = 0x05,
@@ -181,8 +177,20 @@ bool ProbeWorks(unsigned char order, unsigned char options, unsigned char mx) {
 
 }  // namespace
 
-bool PacedCompressionWorks() {
-  // The parameters of the C and M pages.
-  static const bool works = ProbeWorks(0, 0x08, 8) && ProbeWorks(3, 0x5C, 0);
+bool PacedCompressionWorks(const JBIG_BIH& bih) {
+  // Found once per set of encoder parameters; jobs may run on several threads at once.
+  struct Known {
+    unsigned char order, options, mx;
+    bool works;
+  };
+  static std::mutex lock;
+  static Known known[8];
+  static size_t count = 0;
+  std::lock_guard<std::mutex> hold(lock);
+  for (size_t i = 0; i < count; ++i)
+    if (known[i].order == bih.ParamOrder && known[i].options == bih.ParamOption && known[i].mx == bih.ParamMx)
+      return known[i].works;
+  const bool works = ProbeWorks(bih.ParamOrder, bih.ParamOption, bih.ParamMx);
+  if (count < sizeof known / sizeof known[0]) known[count++] = {bih.ParamOrder, bih.ParamOption, bih.ParamMx, works};
   return works;
 }

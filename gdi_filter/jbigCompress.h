@@ -60,10 +60,10 @@ struct JbigRowPacing {
 };
 // CompressImage for an image whose rows are made while it is compressed (see above).
 void CompressImagePaced(const JBIG_BIH& bih, const unsigned char* rows, JbigRowPacing* pacing, JbigImage* image);
-// Whether the installed libjbig behaves as paced compression needs (found once, with a small
-// image whose rows are made only when asked for). When it does not, callers compress an image
-// only after its rows are all there.
-bool PacedCompressionWorks();
+// Whether the installed libjbig behaves as paced compression needs with the encoder parameters
+// of bih (order, options, Mx; found once for each, with a small image whose rows are made only
+// when asked for). When it does not, callers compress an image only after its rows are all there.
+bool PacedCompressionWorks(const JBIG_BIH& bih);
 
 // Images that could not be compressed since the job began (each contributed no data).
 extern std::atomic<unsigned long> gIncompleteImages;

@@ -325,11 +325,10 @@ bool PreparePageMemory(PRINT_JOB& job, Page& page) {
   return true;
 }
 
-// Every image of the page (one, or the bands of Z), none handed out yet.
-void StartImages(PRINT_JOB& job, Page& page) {
-  FillSendPageParam(&page.header, page.settings.platform, job.b2Bit, page.width, page.height, page.bitmap.get(),
-                    &page.sendPageParam);
-  page.pageBih = PageJbigParameters(&page.sendPageParam, page.settings.platform);
+// Every image of the page (one, or the bands of Z), none handed out yet; the page's send
+// parameters get the bitmap now that it is had.
+void StartImages(Page& page) {
+  page.sendPageParam.sendImgBuf = reinterpret_cast<char*>(page.bitmap.get());
   const unsigned long count = PageImageCount(page.pageBih, page.settings.platform);
   page.images.clear();
   page.images.resize(count);
@@ -346,7 +345,7 @@ void StartImages(PRINT_JOB& job, Page& page) {
 // from the top down: its image can be compressed meanwhile, when there is a worker to do it.
 void StartPacedImage(PRINT_JOB& job, Page& page) {
   page.paced = page.images.size() == 1 && page.lineByLine && !page.turned && job.workers->Threads() > 0 &&
-               PacedCompressionWorks();
+               PacedCompressionWorks(page.images[0].bih);
   if (!page.paced) return;
   page.rows.Reset(page.bitmap.get(), page.rowBytes, page.height);
   page.rowsReadKnown = 0;
@@ -369,8 +368,10 @@ void SubmitImage(PRINT_JOB& job, Page& page, unsigned long image) {
 
 // ---- Lines ----
 
-// Halftones one grey line (page.width samples) into bitmap row `row`; of a page sent in bands, a
-// band whose rows are all in goes to the compression workers.
+// Halftones one grey line (page.width samples) into bitmap row `row`; of a page sent in bands
+// (which, halftoned line by line, always has band buffers), a band whose rows are all in goes to
+// the compression workers. Any other page here is one image that is not paced: it is compressed
+// at its end.
 void HalftoneInto(PRINT_JOB& job, Page& page, const unsigned char* gray, unsigned int row) {
   if (page.paced) {
     // The rows of a paced page come in order, at most half a page (and at least two stripes)
@@ -397,9 +398,6 @@ void HalftoneInto(PRINT_JOB& job, Page& page, const unsigned char* gray, unsigne
     return;
   }
   HalftonePageRow(&page.halftone, gray, row, page.bitmap.get() + row * page.rowBytes);
-  if (page.images.size() < 2) return;
-  const unsigned long band = row / page.images[0].bih.ParamImgHeight;  // all bands but the last are full
-  if (++page.bandRowsIn[band] == page.images[band].bih.ParamImgHeight) SubmitImage(job, page, band);
 }
 
 // Line y of the raster, page.width grey samples at line: row y of the page, or, on a turned page,
@@ -572,7 +570,7 @@ int PrintPageBegin(PPRINT_JOB job, const cups_page_header2_t* header, const PAGE
   }
   g_page = page.number;
   if (g_page == 1) FirstPageSetUp(*job);
-  StartImages(*job, page);
+  StartImages(page);
   StartPacedImage(*job, page);
   gImageCoverage = 0;
   job->linesIn = 0;

@@ -14,6 +14,7 @@
 #include "common.h"
 #include "jbigCompress.h"
 #include "page_transform.h"
+#include "platforms.h"
 #include "prnt.h"
 #include "stream_inspect.h"
 #include "test_support.h"
@@ -233,7 +234,16 @@ INSTANTIATE_TEST_SUITE_P(Pages, LineByLine, testing::ValuesIn(kLineCases),
 // libjbig (the pipeline falls back to compressing after the page when it does not; this test
 // says when that happens, as the page loop would then lose its overlap).
 TEST(PacedCompression, InstalledLibjbigReadsEachStripeAfterTheOneBeforeWentOut) {
-  EXPECT_TRUE(PacedCompressionWorks());
+  for (int platform : {PLATFORM_C, PLATFORM_M}) {
+    const PLATFORM_FACTS* facts = GetPlatformFacts(platform);
+    ASSERT_NE(facts, nullptr);
+    SCOPED_TRACE(facts->name);
+    JBIG_BIH bih{};
+    bih.ParamOrder = facts->jbigOrder;
+    bih.ParamOption = facts->jbigOptions;
+    bih.ParamMx = facts->jbigMx;
+    EXPECT_TRUE(PacedCompressionWorks(bih));
+  }
 }
 
 }  // namespace
