@@ -26,6 +26,8 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include "fault_shim_text.h"
+
 typedef void* (*MallocFn)(size_t);
 typedef void* (*CallocFn)(size_t, size_t);
 typedef void* (*ReallocFn)(void*, size_t);
@@ -109,30 +111,15 @@ __attribute__((constructor)) static void Init(void) {
   LimitAddressSpace();
 }
 
-static size_t FormatNumber(char* to, unsigned long long value) {
-  char digits[24];
-  size_t n = 0;
-  do {
-    digits[n++] = (char)('0' + value % 10);
-    value /= 10;
-  } while (value > 0 && n < sizeof digits);
-  for (size_t i = 0; i < n; ++i) to[i] = digits[n - 1 - i];
-  return n;
-}
-
 static int Refused(const char* function, size_t size) {
   if (fail_high == 0 || size < fail_low || size > fail_high) return 0;
-  char line[128];
-  size_t n = 0;
-  const char* a = "DEBUG: fault shim: refused ";
-  const char* b = " of ";
-  const char* c = " bytes\n";
-  memcpy(line + n, a, strlen(a)), n += strlen(a);
-  memcpy(line + n, function, strlen(function)), n += strlen(function);
-  memcpy(line + n, b, strlen(b)), n += strlen(b);
-  n += FormatNumber(line + n, size);
-  memcpy(line + n, c, strlen(c)), n += strlen(c);
-  syscall(SYS_write, 2, line, n);
+  ShimLine line = {.length = 0};
+  ShimText(&line, "DEBUG: fault shim: refused ");
+  ShimText(&line, function);
+  ShimText(&line, " of ");
+  ShimNumber(&line, size);
+  ShimText(&line, " bytes\n");
+  ShimWrite(&line);
   return 1;
 }
 

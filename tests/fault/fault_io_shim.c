@@ -22,6 +22,8 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include "fault_shim_text.h"
+
 static ssize_t (*real_write)(int, const void*, size_t);
 static long long stdout_limit = -1;
 static long long stdout_done;
@@ -59,29 +61,14 @@ __attribute__((constructor)) static void Init(void) {
   }
 }
 
-static size_t FormatNumber(char* to, long long value) {
-  char digits[24];
-  size_t n = 0;
-  do {
-    digits[n++] = (char)('0' + value % 10);
-    value /= 10;
-  } while (value > 0 && n < sizeof digits);
-  for (size_t i = 0; i < n; ++i) to[i] = digits[n - 1 - i];
-  return n;
-}
-
 __attribute__((destructor)) static void Report(void) {
-  char line[160];
-  size_t n = 0;
-  const char* a = "DEBUG: fault shim: refused ";
-  const char* b = " writes to standard output, ";
-  const char* c = " writes to spool files\n";
-  memcpy(line + n, a, strlen(a)), n += strlen(a);
-  n += FormatNumber(line + n, refused_stdout);
-  memcpy(line + n, b, strlen(b)), n += strlen(b);
-  n += FormatNumber(line + n, refused_spool);
-  memcpy(line + n, c, strlen(c)), n += strlen(c);
-  syscall(SYS_write, 2, line, n);
+  ShimLine line = {.length = 0};
+  ShimText(&line, "DEBUG: fault shim: refused ");
+  ShimNumber(&line, (unsigned long long)refused_stdout);
+  ShimText(&line, " writes to standard output, ");
+  ShimNumber(&line, (unsigned long long)refused_spool);
+  ShimText(&line, " writes to spool files\n");
+  ShimWrite(&line);
 }
 
 static int IsSpoolFile(int fd) {
