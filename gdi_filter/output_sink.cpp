@@ -5,12 +5,12 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <ctime>
-#include <string>
 
 namespace {
 
@@ -238,13 +238,15 @@ void SwapUSHORT(unsigned short* a, unsigned short* b) {
   *b = t;
 }
 
+// In place, without allocating: the chain is extended on the way out of an allocation failure.
 void PrependLastError(const char* message) {
   if (message == nullptr) return;
-  std::string chain(message);
-  chain += prntLastError;
-  size_t keep = chain.size() < sizeof prntLastError - 1 ? chain.size() : sizeof prntLastError - 1;
-  memcpy(prntLastError, chain.data(), keep);
-  prntLastError[keep] = '\0';
+  const size_t room = sizeof prntLastError - 1;
+  const size_t add = std::min(strlen(message), room);
+  const size_t keep = std::min(strlen(prntLastError), room - add);
+  memmove(prntLastError + add, prntLastError, keep);
+  memcpy(prntLastError, message, add);
+  prntLastError[add + keep] = '\0';
 }
 
 void SetLastError(const char* message) {
