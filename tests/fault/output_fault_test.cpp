@@ -15,6 +15,12 @@
 namespace fault {
 namespace {
 
+// A test's name: the printer's tag and the case's, for suites of (printer, case).
+template <typename Param>
+std::string PrinterAndCase(const testing::TestParamInfo<Param>& info) {
+  return std::string(std::get<0>(info.param).tag) + "_" + std::get<1>(info.param).tag;
+}
+
 // Six pages of about 11 KB of image each, by default two collated copies: the second copy is a
 // replay of the collate file, and a page is more than the pipe holds.
 Job OutputJob(const Printer& printer, bool collated = true) {
@@ -164,9 +170,7 @@ TEST_P(OutputCut, WhatReachedThePrinterIsAPrefixAndTheJobStops) {
 INSTANTIATE_TEST_SUITE_P(AllPlatforms, OutputCut,
                          testing::Combine(testing::Values(kPrinterC, kPrinterZ, kPrinterM),
                                           testing::ValuesIn(kTargets)),
-                         [](const testing::TestParamInfo<OutputCut::ParamType>& info) {
-                           return std::string(std::get<0>(info.param).tag) + "_" + std::get<1>(info.param).tag;
-                         });
+                         PrinterAndCase<OutputCut::ParamType>);
 
 // ---- Output that takes nothing at all ----
 
@@ -214,9 +218,7 @@ TEST_P(OutputDead, FirstWriteEndsTheJob) {
 INSTANTIATE_TEST_SUITE_P(AllPlatforms, OutputDead,
                          testing::Combine(testing::Values(kPrinterC, kPrinterZ, kPrinterM),
                                           testing::ValuesIn(kDeadOutputs)),
-                         [](const testing::TestParamInfo<OutputDead::ParamType>& info) {
-                           return std::string(std::get<0>(info.param).tag) + "_" + std::get<1>(info.param).tag;
-                         });
+                         PrinterAndCase<OutputDead::ParamType>);
 
 // ---- Passing faults ----
 
@@ -262,9 +264,7 @@ TEST_P(OutputPassingFault, TheWholeStreamArrives) {
 INSTANTIATE_TEST_SUITE_P(AllPlatforms, OutputPassingFault,
                          testing::Combine(testing::Values(kPrinterC, kPrinterZ, kPrinterM),
                                           testing::ValuesIn(kPassingFaults)),
-                         [](const testing::TestParamInfo<OutputPassingFault::ParamType>& info) {
-                           return std::string(std::get<0>(info.param).tag) + "_" + std::get<1>(info.param).tag;
-                         });
+                         PrinterAndCase<OutputPassingFault::ParamType>);
 
 }  // namespace
 }  // namespace fault

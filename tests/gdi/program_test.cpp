@@ -287,6 +287,16 @@ varnel_inspect::InspectResult Inspect(const ProcessResult& r) {
   return varnel_inspect::InspectStream(reinterpret_cast<const uint8_t*>(r.out.data()), r.out.size());
 }
 
+// A run that printed `pages` pages as a well-formed stream, read back into *inspected.
+testing::AssertionResult PrintedCleanly(const ProcessResult& r, size_t pages, varnel_inspect::InspectResult* inspected) {
+  if (r.exit_status != 0) return testing::AssertionFailure() << "exit status " << r.exit_status << "\n" << r.err;
+  *inspected = Inspect(r);
+  if (!inspected->Clean()) return testing::AssertionFailure() << varnel_inspect::FormatDefects(*inspected);
+  if (inspected->pages.size() != pages)
+    return testing::AssertionFailure() << inspected->pages.size() << " pages, not " << pages;
+  return testing::AssertionSuccess();
+}
+
 // The C platform at 1200 dpi uses a 28 x 28 tile of four 14 x 14 quarters that are one screen
 // cell: a flat grey must get the same ink in all four, or it prints as a checkerboard of 14-pixel
 // squares. The page is small and has no paper row; its image starts at a tile corner.
@@ -295,10 +305,8 @@ TEST_F(Program, FlatGreyOnC1200PrintsAlikeInTheFourQuarters) {
     SCOPED_TRACE("grey " + std::to_string(grey));
     ProcessResult r = Run(Fixture("platform_c.ppd"), Raster({FlatPage(GreyHeader(144, 144, 1200), grey)}),
                           "DPI1200=True");
-    ASSERT_EQ(r.exit_status, 0) << r.err;
-    varnel_inspect::InspectResult inspected = Inspect(r);
-    ASSERT_TRUE(inspected.Clean()) << varnel_inspect::FormatDefects(inspected);
-    ASSERT_EQ(inspected.pages.size(), 1u);
+    varnel_inspect::InspectResult inspected;
+    ASSERT_TRUE(PrintedCleanly(r, 1, &inspected));
     const varnel_inspect::Page& page = inspected.pages[0];
     ASSERT_TRUE(page.decoded);
     const varnel_inspect::Bitmap& plane = page.plane;
@@ -336,10 +344,8 @@ TEST_F(Program, NegativePaddingRightOfTheRasterIsBlackOnlyOnM) {
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.ppd) + " " + c.options);
     ProcessResult r = Run(Fixture(c.ppd), raster, c.options);
-    ASSERT_EQ(r.exit_status, 0) << r.err;
-    varnel_inspect::InspectResult inspected = Inspect(r);
-    ASSERT_TRUE(inspected.Clean()) << varnel_inspect::FormatDefects(inspected);
-    ASSERT_EQ(inspected.pages.size(), 1u);
+    varnel_inspect::InspectResult inspected;
+    ASSERT_TRUE(PrintedCleanly(r, 1, &inspected));
     const varnel_inspect::Page& page = inspected.pages[0];
     ASSERT_TRUE(page.decoded);
     ASSERT_EQ(page.pixelWidth, 1024u);  // (144 - 24) / 72 * 600 = 1000, to 1024
@@ -455,10 +461,8 @@ TEST_F(Program, DensityThatIsNoChoiceReachesThePrinterAsTheDefault) {
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.ppd) + " " + c.options);
     ProcessResult r = Run(Fixture(c.ppd), raster, c.options);
-    ASSERT_EQ(r.exit_status, 0) << r.err;
-    varnel_inspect::InspectResult inspected = Inspect(r);
-    ASSERT_TRUE(inspected.Clean()) << varnel_inspect::FormatDefects(inspected);
-    ASSERT_EQ(inspected.pages.size(), 1u);
+    varnel_inspect::InspectResult inspected;
+    ASSERT_TRUE(PrintedCleanly(r, 1, &inspected));
     // C and Z send the density with the document, M with every page.
     const bool m = std::string(c.ppd) == "platform_m.ppd";
     EXPECT_EQ(varnel_inspect::FieldValue(m ? inspected.pages[0].fields : inspected.document.fields, "density"),
